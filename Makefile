@@ -1,0 +1,53 @@
+# Developer entry points. `make test` and `make bench` work on a fresh machine:
+# each bootstraps CPython 3.14 and the virtual environment first.
+SHELL := /bin/bash
+PY := .venv/bin/python
+STAMP := .venv/.deps-stamp
+PIP_BUILD := $(PY) -m pip install --no-build-isolation --no-deps -q
+CLANG_FORMAT ?= clang-format
+SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
+
+.PHONY: all venv build test bench test-asan format format-check lint clean
+
+all: build
+
+$(PY):
+	scripts/bootstrap-python >/dev/null
+
+$(STAMP): $(PY) pyproject.toml
+	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
+	touch $@
+
+venv: $(STAMP)
+
+build: $(STAMP)
+	VELMORA_WERROR=$${VELMORA_WERROR:-ON} $(PIP_BUILD) .
+
+test: build
+	$(PY) -m pytest -q
+
+bench: build
+	$(PY) benchmarks/run.py
+
+# AddressSanitizer + UndefinedBehaviorSanitizer build, run with the
+# interpreter preloading the sanitizer runtime.
+test-asan: $(STAMP)
+	VELMORA_SANITIZE=ON VELMORA_WERROR=ON $(PIP_BUILD) -Cbuild-dir=build/asan .
+	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc $(PY) -m pytest -q -p no:cacheprovider; \
+	rc=$$?; VELMORA_WERROR=ON $(PIP_BUILD) . ; exit $$rc
+
+format:
+	$(CLANG_FORMAT) -i $(SOURCES)
+
+format-check:
+	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
+
+lint:
+	cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability \
+	  --std=c++20 --language=c++ --suppress=missingIncludeSystem -I src -I include \
+	  --inline-suppr src
+
+clean:
+	rm -rf build

@@ -1,0 +1,36 @@
+// The extension types of velmora.exceptions and what their module body needs.
+#pragma once
+
+#include <Python.h>
+
+#include "velmora/exceptions.h"
+
+namespace vx {
+
+// Types readied by the module body, in its order; each names its base.
+struct TypeRow {
+    PyTypeObject *type;
+    PyObject *const *base;  // the variable holding the base, known only at run time
+};
+
+// HTTPException and its plain subclasses (http_exception.cpp).
+extern PyTypeObject HTTPException_type;
+extern PyTypeObject BadRequest_type;
+extern PyTypeObject Unauthorized_type;
+extern PyTypeObject Forbidden_type;
+extern PyTypeObject NotFound_type;
+extern PyTypeObject Conflict_type;
+extern PyTypeObject UnsupportedMediaType_type;
+extern PyTypeObject RangeNotSatisfiable_type;
+extern PyTypeObject NotImplementedByServer_type;
+
+// Fills the slots of every type of this file; called once before readying.
+void define_http_exception_types();
+// Creates the constants these types use; 0, or -1 with an exception set.
+int init_http_exception_constants();
+
+// Shared by the type definitions of this module.
+void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
+                           initproc init, PyGetSetDef *getset);
+
+}  // namespace vx

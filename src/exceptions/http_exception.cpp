@@ -1,0 +1,184 @@
+// HTTPException and the subclasses that only fix a status and a message.
+#include "exceptions/exception_types.hpp"
+
+#include "module_support/args.hpp"
+#include "module_support/convert.hpp"
+#include "module_support/next_init.hpp"
+#include "module_support/ref.hpp"
+
+#include <cstddef>
+#include <iterator>
+#include <utility>
+
+namespace vx {
+
+using vm::Ref;
+
+PyTypeObject HTTPException_type;
+PyTypeObject BadRequest_type;
+PyTypeObject Unauthorized_type;
+PyTypeObject Forbidden_type;
+PyTypeObject NotFound_type;
+PyTypeObject Conflict_type;
+PyTypeObject UnsupportedMediaType_type;
+PyTypeObject RangeNotSatisfiable_type;
+PyTypeObject NotImplementedByServer_type;
+
+namespace {
+
+PyObject *default_http_message;  // "HTTP exception"
+
+// ---- HTTPException ---------------------------------------------------------
+
+const char *const http_param_names[] = {"status", "message"};
+const vm::Signature http_signature{"__init__", http_param_names, 2, 1};
+
+int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *values[2] = {nullptr, default_http_message};
+    if (vm::bind_tuple(http_signature, args, kwds, values) < 0) return -1;
+    int32_t status;
+    if (!vm::to_int32(values[0], &status)) return -1;
+    if (!vm::check_arg_exact_or_none(values[1], &PyUnicode_Type, "message")) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, values[1]));
+    if (!base_args) return -1;
+    if (vm::call_next_init(&HTTPException_type, self, base_args.get()) < 0) return -1;
+    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
+    return 0;
+}
+
+PyObject *status_get(PyObject *self, void *) {
+    return PyLong_FromLong(reinterpret_cast<VelmoraHTTPException *>(self)->status);
+}
+
+int status_set(PyObject *self, PyObject *value, void *) {
+    if (!value) {
+        PyErr_SetString(PyExc_NotImplementedError, "__del__");
+        return -1;
+    }
+    int32_t status;
+    if (!vm::to_int32(value, &status)) return -1;
+    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
+    return 0;
+}
+
+PyGetSetDef http_exception_getset[] = {
+    {"status", status_get, status_set, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ---- Subclasses that take an optional message ------------------------------
+
+struct MessageClass {
+    PyTypeObject *type;
+    const char *name;
+    int status;
+    const char *default_message;
+    PyObject *status_obj;
+    PyObject *message_obj;
+};
+
+MessageClass message_classes[] = {
+    {&BadRequest_type, "velmora.exceptions.BadRequest", 400, "Bad request"},
+    {&Unauthorized_type, "velmora.exceptions.Unauthorized", 401, "Unauthorized"},
+    {&Forbidden_type, "velmora.exceptions.Forbidden", 403, "Forbidden"},
+    {&NotFound_type, "velmora.exceptions.NotFound", 404, "Not found"},
+    {&Conflict_type, "velmora.exceptions.Conflict", 409, "Conflict"},
+    {&UnsupportedMediaType_type, "velmora.exceptions.UnsupportedMediaType", 415,
+     "Unsupported media type"},
+};
+
+const char *const message_param_names[] = {"message"};
+const vm::Signature message_signature{"__init__", message_param_names, 1, 0};
+
+// One __init__ per class: the class whose __init__ runs decides the status
+// and where the next __init__ is searched, not the instance's type.
+template <std::size_t I>
+int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    const MessageClass &cls = message_classes[I];
+    PyObject *message = Py_None;
+    if (vm::bind_tuple(message_signature, args, kwds, &message) < 0) return -1;
+    int truth = PyObject_IsTrue(message);
+    if (truth < 0) return -1;
+    Ref base_args =
+        Ref::steal(PyTuple_Pack(2, cls.status_obj, truth ? message : cls.message_obj));
+    if (!base_args) return -1;
+    return vm::call_next_init(cls.type, self, base_args.get());
+}
+
+template <std::size_t... I>
+void define_message_classes(std::index_sequence<I...>) {
+    (define_exception_type(*message_classes[I].type, message_classes[I].name,
+                           sizeof(VelmoraHTTPException), &message_class_init<I>, nullptr),
+     ...);
+}
+
+// ---- Subclasses without parameters -----------------------------------------
+
+struct FixedClass {
+    PyTypeObject *type;
+    const char *name;
+    int status;
+    const char *message;
+    PyObject *args;  // the pre-built (status, message) tuple
+};
+
+FixedClass fixed_classes[] = {
+    {&RangeNotSatisfiable_type, "velmora.exceptions.RangeNotSatisfiable", 416,
+     "Range not satisfiable"},
+    {&NotImplementedByServer_type, "velmora.exceptions.NotImplementedByServer", 501,
+     "Not implemented by server"},
+};
+
+const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
+
+template <std::size_t I>
+int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    return vm::call_next_init(fixed_classes[I].type, self, fixed_classes[I].args);
+}
+
+template <std::size_t... I>
+void define_fixed_classes(std::index_sequence<I...>) {
+    (define_exception_type(*fixed_classes[I].type, fixed_classes[I].name,
+                           sizeof(VelmoraHTTPException), &fixed_class_init<I>, nullptr),
+     ...);
+}
+
+}  // namespace
+
+void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
+                           initproc init, PyGetSetDef *getset) {
+    type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
+    type.tp_name = name;
+    type.tp_basicsize = basicsize;
+    // Garbage collection support (flag, traverse, clear) is inherited from the
+    // exception base unless the type sets its own traverse and clear.
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    type.tp_init = init;
+    type.tp_getset = getset;
+}
+
+void define_http_exception_types() {
+    define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
+                          sizeof(VelmoraHTTPException), http_exception_init,
+                          http_exception_getset);
+    define_message_classes(std::make_index_sequence<std::size(message_classes)>{});
+    define_fixed_classes(std::make_index_sequence<std::size(fixed_classes)>{});
+}
+
+int init_http_exception_constants() {
+    default_http_message = PyUnicode_InternFromString("HTTP exception");
+    if (!default_http_message) return -1;
+    for (MessageClass &cls : message_classes) {
+        cls.status_obj = PyLong_FromLong(cls.status);
+        cls.message_obj = PyUnicode_InternFromString(cls.default_message);
+        if (!cls.status_obj || !cls.message_obj) return -1;
+    }
+    for (FixedClass &cls : fixed_classes) {
+        cls.args = Py_BuildValue("(is)", cls.status, cls.message);
+        if (!cls.args) return -1;
+    }
+    return 0;
+}
+
+}  // namespace vx

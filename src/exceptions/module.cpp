@@ -1,0 +1,70 @@
+// velmora.exceptions: module frame and module body.
+#include "exceptions/exception_types.hpp"
+
+#include "module_support/frame.hpp"
+
+#include <cstring>
+
+// An embedding program may set this before importing the module to have it
+// run as its main module.
+extern "C" {
+__attribute__((visibility("default"))) int __pyx_module_is_main_velmora__exceptions = 0;
+}
+
+namespace vx {
+
+namespace {
+
+PyObject *const http_base = reinterpret_cast<PyObject *>(&HTTPException_type);
+
+// Module body order; every base comes before its subclasses.
+const TypeRow type_rows[] = {
+    {&HTTPException_type, &PyExc_Exception},
+    {&BadRequest_type, &http_base},
+    {&NotFound_type, &http_base},
+    {&UnsupportedMediaType_type, &http_base},
+    {&Unauthorized_type, &http_base},
+    {&Forbidden_type, &http_base},
+    {&Conflict_type, &http_base},
+    {&RangeNotSatisfiable_type, &http_base},
+    {&NotImplementedByServer_type, &http_base},
+};
+
+int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
+    PyTypeObject *type = row.type;
+    type->tp_base = reinterpret_cast<PyTypeObject *>(*row.base);
+    if (PyType_Ready(type) < 0) return -1;
+    const char *short_name = std::strrchr(type->tp_name, '.') + 1;
+    return frame.bind(short_name, reinterpret_cast<PyObject *>(type));
+}
+
+int init_constants(vm::ModuleFrame &) { return init_http_exception_constants(); }
+
+int body(vm::ModuleFrame &frame) {
+    define_http_exception_types();
+    for (const TypeRow &row : type_rows) {
+        if (ready_and_bind(frame, row) < 0) return -1;
+    }
+    return 0;
+}
+
+const char *const builtin_names[] = {"super", nullptr};
+
+vm::ModuleFrame frame{
+    .short_name = "exceptions",
+    .dotted_name = "velmora.exceptions",
+    .reinit_error =
+        "Module 'exceptions' has already been imported. Re-initialisation is not supported.",
+    .init_frame = "init velmora.exceptions",
+    .source_file = "velmora/exceptions",
+    .main_flag = &__pyx_module_is_main_velmora__exceptions,
+    .builtin_names = builtin_names,
+    .init_constants = init_constants,
+    .body = body,
+};
+
+}  // namespace
+
+}  // namespace vx
+
+PyMODINIT_FUNC PyInit_exceptions(void) { return vx::frame.init(); }

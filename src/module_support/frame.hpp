@@ -1,0 +1,41 @@
+// The frame shared by both extension modules: two-phase initialisation, the
+// one-interpreter rule, the held module and the failure traceback entry.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+
+namespace vm {
+
+struct ModuleFrame {
+    // Filled by the library.
+    const char *short_name;    // "exceptions"
+    const char *dotted_name;   // "velmora.exceptions"
+    const char *reinit_error;  // RuntimeError text of a second execution
+    const char *init_frame;    // "init velmora.exceptions"
+    const char *source_file;   // file name shown in the traceback entry
+    int *main_flag;            // the exported main-program flag
+    const char *const *builtin_names;  // built-ins the body needs, nullptr-terminated
+    int (*init_constants)(ModuleFrame &);
+    int (*body)(ModuleFrame &);
+
+    // Process-wide state, written only during import.
+    int64_t owner = -1;
+    PyObject *module = nullptr;
+    PyObject *dict = nullptr;      // module namespace, held for the process
+    PyObject *builtins = nullptr;  // the builtins module, held for the process
+    bool constants_ready = false;
+
+    PyModuleDef_Slot slots[3];
+    PyModuleDef def;
+
+    // Returns the module definition, for PyInit_<name>.
+    PyObject *init();
+    // Module-level name lookup at call time (namespace, then builtins).
+    PyObject *lookup(PyObject *name) const;
+    // Binds `value` in the module namespace under `name`.
+    int bind(const char *name, PyObject *value) const;
+};
+
+}  // namespace vm
