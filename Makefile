@@ -39,12 +39,15 @@ test-asan: $(STAMP)
 	rc=$$?; VELMORA_WERROR=ON $(PIP_BUILD) . ; exit $$rc
 
 format:
+	scripts/need-tools clang-format
 	$(CLANG_FORMAT) -i $(SOURCES)
 
 format-check:
+	scripts/need-tools clang-format
 	$(CLANG_FORMAT) --dry-run --Werror $(SOURCES)
 
 lint:
+	scripts/need-tools cppcheck
 	cppcheck --quiet --error-exitcode=1 --enable=warning,performance,portability \
 	  --std=c++20 --language=c++ --suppress=missingIncludeSystem -I src -I include \
 	  --inline-suppr src

@@ -67,4 +67,4 @@ vm::ModuleFrame frame{
 
 }  // namespace vx
 
-PyMODINIT_FUNC PyInit_exceptions(void) { return vx::frame.init(); }
+PyMODINIT_FUNC PyInit_exceptions(void) { return vm::ModuleFrame::init<vx::frame>(); }

@@ -5,17 +5,11 @@
 
 #include <frameobject.h>
 
-#include <cstddef>
 #include <cstdio>
 
 namespace vm {
 
 namespace {
-
-ModuleFrame &frame_of(PyModuleDef *def) {
-    return *reinterpret_cast<ModuleFrame *>(reinterpret_cast<char *>(def) -
-                                            offsetof(ModuleFrame, def));
-}
 
 // Copies one attribute of the module spec into the new module's namespace.
 int copy_spec_attr(PyObject *spec, PyObject *dict, const char *from, const char *to,
@@ -29,8 +23,10 @@ int copy_spec_attr(PyObject *spec, PyObject *dict, const char *from, const char 
     return PyDict_SetItemString(dict, to, value);
 }
 
-PyObject *create(PyObject *spec, PyModuleDef *def) {
-    ModuleFrame &f = frame_of(def);
+}  // namespace
+
+PyObject *ModuleFrame::create(PyObject *spec) {
+    ModuleFrame &f = *this;
     int64_t current = PyInterpreterState_GetID(PyThreadState_Get()->interp);
     if (current == -1) return nullptr;
     if (f.owner == -1) {
@@ -57,6 +53,8 @@ PyObject *create(PyObject *spec, PyModuleDef *def) {
     }
     return module.release();
 }
+
+namespace {
 
 // Adds a traceback entry naming the module's initialisation to the pending exception.
 void add_init_traceback(ModuleFrame &f) {
@@ -132,10 +130,10 @@ int run_body(ModuleFrame &f) {
     return 0;
 }
 
-int exec(PyObject *module) {
-    PyModuleDef *def = PyModule_GetDef(module);
-    if (!def) return -1;
-    ModuleFrame &f = frame_of(def);
+}  // namespace
+
+int ModuleFrame::exec(PyObject *module) {
+    ModuleFrame &f = *this;
     if (f.module) {
         if (f.module == module) return 0;
         PyErr_SetString(PyExc_RuntimeError, f.reinit_error);
@@ -153,11 +151,10 @@ int exec(PyObject *module) {
     return 0;
 }
 
-}  // namespace
-
-PyObject *ModuleFrame::init() {
-    slots[0] = {Py_mod_create, reinterpret_cast<void *>(&create)};
-    slots[1] = {Py_mod_exec, reinterpret_cast<void *>(&exec)};
+PyObject *ModuleFrame::init_with(PyObject *(*create)(PyObject *, PyModuleDef *),
+                                 int (*exec)(PyObject *)) {
+    slots[0] = {Py_mod_create, reinterpret_cast<void *>(create)};
+    slots[1] = {Py_mod_exec, reinterpret_cast<void *>(exec)};
     slots[2] = {0, nullptr};
     def = PyModuleDef{PyModuleDef_HEAD_INIT};
     def.m_name = short_name;

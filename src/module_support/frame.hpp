@@ -30,12 +30,30 @@ struct ModuleFrame {
     PyModuleDef_Slot slots[3];
     PyModuleDef def;
 
-    // Returns the module definition, for PyInit_<name>.
-    PyObject *init();
+    // Returns the module definition, for PyInit_<name>: `init<frame>()`.
+    template <ModuleFrame &F>
+    static PyObject *init() {
+        return F.init_with(&create_slot<F>, &exec_slot<F>);
+    }
     // Module-level name lookup at call time (namespace, then builtins).
     PyObject *lookup(PyObject *name) const;
     // Binds `value` in the module namespace under `name`.
     int bind(const char *name, PyObject *value) const;
+
+private:
+    // The slots know their frame at compile time: the execute slot may be
+    // handed a module that was not created from this library's definition.
+    template <ModuleFrame &F>
+    static PyObject *create_slot(PyObject *spec, PyModuleDef *) {
+        return F.create(spec);
+    }
+    template <ModuleFrame &F>
+    static int exec_slot(PyObject *module) {
+        return F.exec(module);
+    }
+    PyObject *init_with(PyObject *(*create)(PyObject *, PyModuleDef *), int (*exec)(PyObject *));
+    PyObject *create(PyObject *spec);
+    int exec(PyObject *module);
 };
 
 }  // namespace vm
