@@ -35,7 +35,7 @@ test-asan: $(STAMP)
 	VELMORA_SANITIZE=ON VELMORA_WERROR=ON $(PIP_BUILD) -Cbuild-dir=build/asan .
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	PYTHONMALLOC=malloc $(PY) -m pytest -q -p no:cacheprovider; \
+	VELMORA_SANITIZE=ON PYTHONMALLOC=malloc $(PY) -m pytest -q -p no:cacheprovider; \
 	rc=$$?; VELMORA_WERROR=ON $(PIP_BUILD) . ; exit $$rc
 
 format:
