@@ -2,6 +2,8 @@
 
 #include "module_support/ref.hpp"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace vm {
@@ -39,9 +41,34 @@ PyObject *find_next_init(PyTypeObject *cls, PyObject *self, PyTypeObject **owner
     return nullptr;
 }
 
+// Resolutions that ended in a C type's tp_init, keyed by the class and the
+// instance's type. A type's version tag changes whenever the type or one of
+// its bases changes and is never reused, so a matching tag means the MRO walk
+// would find the same slot again.
+struct CachedInit {
+    PyTypeObject *cls;
+    PyTypeObject *type;
+    unsigned int version;
+    initproc init;
+};
+constexpr std::size_t kCacheSize = 64;
+CachedInit cache[kCacheSize];
+
+CachedInit &cache_slot(PyTypeObject *cls, PyTypeObject *type) {
+    auto key = (reinterpret_cast<std::uintptr_t>(cls) >> 4) ^
+               (reinterpret_cast<std::uintptr_t>(type) >> 6);
+    return cache[key % kCacheSize];
+}
+
 }  // namespace
 
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
+    PyTypeObject *type = Py_TYPE(self);
+    CachedInit &slot = cache_slot(cls, type);
+    if (slot.cls == cls && slot.type == type && slot.version != 0 &&
+        slot.version == type->tp_version_tag) {
+        return slot.init(self, args, nullptr);
+    }
     PyTypeObject *owner = nullptr;
     Ref init = Ref::steal(find_next_init(cls, self, &owner));
     if (!init) return -1;
@@ -51,6 +78,9 @@ int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
         auto *wrapper = reinterpret_cast<PyWrapperDescrObject *>(init.get());
         if (std::strcmp(wrapper->d_base->name, "__init__") == 0 &&
             wrapper->d_wrapped == reinterpret_cast<void *>(owner->tp_init) && owner->tp_init) {
+            if (PyUnstable_Type_AssignVersionTag(type)) {
+                slot = CachedInit{cls, type, type->tp_version_tag, owner->tp_init};
+            }
             return owner->tp_init(self, args, nullptr);
         }
     }
