@@ -13,8 +13,11 @@ namespace {
 // The __init__ found in the dictionary of the first class after `cls` in the
 // MRO of `self`'s type that defines one, with the class that defines it.
 PyObject *find_next_init(PyTypeObject *cls, PyObject *self, PyTypeObject **owner) {
-    static PyObject *init_name = PyUnicode_InternFromString("__init__");
-    if (!init_name) return nullptr;
+    static PyObject *init_name;  // created on first use; a failed attempt is retried
+    if (!init_name) {
+        init_name = PyUnicode_InternFromString("__init__");
+        if (!init_name) return nullptr;
+    }
     PyTypeObject *type = Py_TYPE(self);
     PyObject *mro = type->tp_mro;
     Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
