@@ -200,45 +200,6 @@ def test_extra_items(state, attributes):
     assert error.status == 499 and error.__dict__ == attributes
 
 
-def test_reconstructor_state_must_be_a_tuple_or_none():
-    with pytest.raises(TypeError) as info:
-        exc.__pyx_unpickle_NotFound(exc.NotFound, STATUS_SUMS[0], [404])
-    assert str(info.value) == (
-        "Argument '__pyx_state' has incorrect type (expected tuple, got list)")
-
-
-@pytest.mark.parametrize("call, text", [
-    (lambda: exc.__pyx_unpickle_NotFound(exc.NotFound),
-     "__pyx_unpickle_NotFound() takes exactly 3 positional arguments (1 given)"),
-    (lambda: exc.__pyx_unpickle_HTTPException(exc.HTTPException, 1, None, status=1),
-     "__pyx_unpickle_HTTPException() got an unexpected keyword argument 'status'"),
-    (lambda: exc.NotFound().__reduce_tavrin__(protocol=2),
-     "__reduce_tavrin__() got an unexpected keyword argument 'protocol'"),
-    (lambda: exc.NotFound().__setstate_tavrin__((1,), (2,)),
-     "__setstate_tavrin__() takes exactly 1 positional argument (2 given)"),
-])
-def test_argument_errors(call, text):
-    with pytest.raises(TypeError) as info:
-        call()
-    assert str(info.value) == text
-
-
-def test_reconstructor_keywords():
-    error = exc.__pyx_unpickle_NotFound(
-        __pyx_state=(410,), __pyx_checksum=STATUS_SUMS[1], __pyx_type=exc.NotFound)
-    assert error.status == 410
-
-
-def test_reduce_looks_the_reconstructor_up_at_call_time(monkeypatch):
-    sentinel = object()
-    monkeypatch.setattr(exc, "__pyx_unpickle_NotFound", sentinel)
-    assert exc.NotFound().__reduce_tavrin__()[0] is sentinel
-    monkeypatch.delattr(exc, "__pyx_unpickle_NotFound")
-    with pytest.raises(NameError) as info:
-        exc.NotFound().__reduce_tavrin__()
-    assert str(info.value) == "name '__pyx_unpickle_NotFound' is not defined"
-
-
 # ---- a foreign __pyx_type ------------------------------------------------------
 
 
