@@ -3,7 +3,8 @@
 SHELL := /bin/bash
 PY := .venv/bin/python
 STAMP := .venv/.deps-stamp
-PIP_BUILD := $(PY) -m pip install --no-build-isolation --no-deps -q
+# Development builds include the test-only native modules.
+PIP_BUILD := VELMORA_TEST_MODULE=$${VELMORA_TEST_MODULE:-ON} $(PY) -m pip install --no-build-isolation --no-deps -q
 CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 

@@ -1,5 +1,6 @@
 // velmora.exceptions: module frame and module body.
 #include "exceptions/exception_types.hpp"
+#include "exceptions/pickle_states.hpp"
 
 #include "module_support/frame.hpp"
 
@@ -35,7 +36,8 @@ int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
     type->tp_base = reinterpret_cast<PyTypeObject *>(*row.base);
     if (PyType_Ready(type) < 0) return -1;
     const char *short_name = std::strrchr(type->tp_name, '.') + 1;
-    return frame.bind(short_name, reinterpret_cast<PyObject *>(type));
+    if (frame.bind(short_name, reinterpret_cast<PyObject *>(type)) < 0) return -1;
+    return prepare_pickling(frame, type);
 }
 
 int init_constants(vm::ModuleFrame &) { return init_http_exception_constants(); }
@@ -45,7 +47,7 @@ int body(vm::ModuleFrame &frame) {
     for (const TypeRow &row : type_rows) {
         if (ready_and_bind(frame, row) < 0) return -1;
     }
-    return 0;
+    return bind_pickling(frame);
 }
 
 const char *const builtin_names[] = {"super", nullptr};

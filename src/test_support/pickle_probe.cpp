@@ -1,0 +1,193 @@
+// velmora._pickle_probe: a test-only module that runs the shared pickle
+// support on a type of every member kind (`Probe`, base object, no instance
+// dictionary) and on an exception type without fields (`ProbeError`). Built
+// only with VELMORA_TEST_MODULE.
+#include <Python.h>
+
+#include "module_support/frame.hpp"
+#include "module_support/pickle.hpp"
+#include "module_support/ref.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+__attribute__((visibility("default"))) int __pyx_module_is_main_velmora___pickle_probe = 0;
+}
+
+namespace probe {
+
+namespace {
+
+using vm::Ref;
+using vm::StateKind;
+
+struct ProbeObject {
+    PyObject ob_base;
+    PyObject *obj;
+    PyObject *text;
+    PyObject *when;
+    int32_t small;
+    int64_t big;
+    int32_t on;
+    uint32_t mode;
+};
+
+PyTypeObject Probe_type;
+PyTypeObject ProbeError_type;
+PyTypeObject *datetime_type = nullptr;
+PyObject *mode_name = nullptr;  // "ProbeMode", looked up at call time
+
+extern vm::ModuleFrame frame;
+
+PyObject *mode_member(uint32_t code) {
+    Ref mode = Ref::steal(frame.lookup(mode_name));
+    if (!mode) return nullptr;
+    Ref number = Ref::steal(PyLong_FromUnsignedLong(code));
+    if (!number) return nullptr;
+    return PyObject_CallOneArg(mode.get(), number.get());
+}
+
+constexpr vm::PickleHooks probe_hooks{mode_member, "__pyx_t_7velmora_12_pickle_probe_Mode",
+                                      &datetime_type};
+
+constexpr vm::StateMember probe_members[] = {
+    {"big", offsetof(ProbeObject, big), StateKind::int64},
+    {"mode", offsetof(ProbeObject, mode), StateKind::unsigned_enum},
+    {"obj", offsetof(ProbeObject, obj), StateKind::object},
+    {"on", offsetof(ProbeObject, on), StateKind::flag},
+    {"small", offsetof(ProbeObject, small), StateKind::int32},
+    {"text", offsetof(ProbeObject, text), StateKind::str_or_none},
+    {"when", offsetof(ProbeObject, when), StateKind::datetime_or_none},
+};
+constexpr vm::StateLayout probe_state =
+    vm::state_layout(probe_members, "big, mode, obj, on, small, text, when",
+                     {0x4618793, 0x58ab46d, 0x264c93e}, &probe_hooks);
+
+vm::PickleType probe_pickles[] = {
+    VM_PICKLE_ROW(Probe_type, Probe, probe_state),
+    VM_PICKLE_ROW(ProbeError_type, ProbeError, vm::no_members_state),
+};
+
+// ---- Probe -------------------------------------------------------------------
+
+PyObject *probe_new(PyTypeObject *type, PyObject *, PyObject *) {
+    auto *self = reinterpret_cast<ProbeObject *>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->obj = Py_NewRef(Py_None);
+    self->text = Py_NewRef(Py_None);
+    self->when = Py_NewRef(Py_None);
+    return reinterpret_cast<PyObject *>(self);
+}
+
+int probe_traverse(PyObject *op, visitproc visit, void *arg) {
+    auto *self = reinterpret_cast<ProbeObject *>(op);
+    Py_VISIT(self->obj);
+    Py_VISIT(self->when);
+    return 0;
+}
+
+int probe_clear(PyObject *op) {
+    auto *self = reinterpret_cast<ProbeObject *>(op);
+    vm::replace_field(self->obj, Py_None);
+    vm::replace_field(self->when, Py_None);
+    return 0;
+}
+
+void probe_dealloc(PyObject *op) {
+    auto *self = reinterpret_cast<ProbeObject *>(op);
+    PyObject_GC_UnTrack(op);
+    Py_CLEAR(self->obj);
+    Py_CLEAR(self->text);
+    Py_CLEAR(self->when);
+    // A Python subclass's own deallocator releases its type afterwards.
+    Py_TYPE(op)->tp_free(op);
+}
+
+PyMemberDef probe_fields[] = {
+    {"obj", Py_T_OBJECT_EX, offsetof(ProbeObject, obj), Py_READONLY, nullptr},
+    {"text", Py_T_OBJECT_EX, offsetof(ProbeObject, text), Py_READONLY, nullptr},
+    {"when", Py_T_OBJECT_EX, offsetof(ProbeObject, when), Py_READONLY, nullptr},
+    {"small", Py_T_INT, offsetof(ProbeObject, small), Py_READONLY, nullptr},
+    {"big", Py_T_LONGLONG, offsetof(ProbeObject, big), Py_READONLY, nullptr},
+    {"on", Py_T_INT, offsetof(ProbeObject, on), Py_READONLY, nullptr},
+    {"mode", Py_T_UINT, offsetof(ProbeObject, mode), Py_READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+void define_types() {
+    Probe_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
+    Probe_type.tp_name = "velmora._pickle_probe.Probe";
+    Probe_type.tp_basicsize = sizeof(ProbeObject);
+    Probe_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    Probe_type.tp_new = probe_new;
+    Probe_type.tp_dealloc = probe_dealloc;
+    Probe_type.tp_traverse = probe_traverse;
+    Probe_type.tp_clear = probe_clear;
+    Probe_type.tp_members = probe_fields;
+
+    ProbeError_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
+    ProbeError_type.tp_name = "velmora._pickle_probe.ProbeError";
+    ProbeError_type.tp_basicsize = sizeof(PyBaseExceptionObject);
+    ProbeError_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    ProbeError_type.tp_base = reinterpret_cast<PyTypeObject *>(PyExc_Exception);
+}
+
+// ---- Module ------------------------------------------------------------------
+
+int ready_bind_prepare(vm::ModuleFrame &f, vm::PickleType &row, const char *name) {
+    if (PyType_Ready(row.type) < 0) return -1;
+    if (f.bind(name, reinterpret_cast<PyObject *>(row.type)) < 0) return -1;
+    return vm::prepare_pickling(f, row);
+}
+
+int init_constants(vm::ModuleFrame &) {
+    mode_name = PyUnicode_InternFromString("ProbeMode");
+    return mode_name ? 0 : -1;
+}
+
+int body(vm::ModuleFrame &f) {
+    if (!Probe_type.tp_name) define_types();
+    if (ready_bind_prepare(f, probe_pickles[0], "Probe") < 0 ||
+        ready_bind_prepare(f, probe_pickles[1], "ProbeError") < 0) {
+        return -1;
+    }
+    if (!datetime_type) {
+        Ref module = Ref::steal(PyImport_ImportModule("datetime"));
+        if (!module) return -1;
+        PyObject *type = PyObject_GetAttrString(module.get(), "datetime");
+        if (!type) return -1;
+        datetime_type = reinterpret_cast<PyTypeObject *>(type);
+    }
+    // Plain numbers until a test binds an enumeration here.
+    if (f.bind("ProbeMode", reinterpret_cast<PyObject *>(&PyLong_Type)) < 0) return -1;
+    for (vm::PickleType &row : probe_pickles) {
+        if (vm::bind_state_methods(row) < 0) return -1;
+    }
+    for (vm::PickleType &row : probe_pickles) {
+        if (vm::bind_reconstructor(f, row) < 0) return -1;
+    }
+    return 0;
+}
+
+vm::ModuleFrame frame{
+    .short_name = "_pickle_probe",
+    .dotted_name = "velmora._pickle_probe",
+    .reinit_error =
+        "Module '_pickle_probe' has already been imported. Re-initialisation is not "
+        "supported.",
+    .init_frame = "init velmora._pickle_probe",
+    .source_file = "velmora/_pickle_probe",
+    .main_flag = &__pyx_module_is_main_velmora___pickle_probe,
+    .builtin_names = nullptr,
+    .init_constants = init_constants,
+    .body = body,
+};
+
+}  // namespace
+
+}  // namespace probe
+
+PyMODINIT_FUNC PyInit__pickle_probe(void) {
+    return probe::frame.init();
+}
