@@ -53,6 +53,6 @@ def write_chart(path: Path, outcomes: list[Outcome], title: str) -> str | None:
     fig.suptitle(title, fontsize=9)
     fig.tight_layout(rect=(0, 0, 1, 0.985))
     path.parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(path, dpi=110)
+    fig.savefig(path, dpi=110, bbox_inches="tight")
     plt.close(fig)
     return None
