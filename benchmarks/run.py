@@ -137,11 +137,22 @@ def run_callgrind(args: argparse.Namespace) -> tuple[dict, list]:
         "environment": env,
         "settings": {"n": args.callgrind_n, "filter": args.filter, "peers": args.callgrind_peers},
         "loop_overhead_ir": overhead.min_ns if overhead.ok else None,
-        "cases": [dict(report.outcome_record(o, ratio.get(o.case.id)),
-                       instructions_per_op=o.min_ns if o.ok else None) for o in main],
+        "cases": [_instruction_record(o, ratio.get(o.case.id)) for o in main],
         "targets": verdicts,
-        "hostile": [report.outcome_record(o) for o in hostile],
+        "hostile": [_instruction_record(o) for o in hostile],
     }, main
+
+
+def _instruction_record(o, ratio: dict | None = None) -> dict:
+    """The JSON record of a case counted under callgrind: instructions, not times."""
+    record = report.outcome_record(o, ratio)
+    for key in ("min_ns", "median_ns", "p90_ns", "spread", "repeats", "min_ns_per_byte"):
+        record.pop(key, None)
+    if o.ok:
+        record["instructions_per_op"] = o.min_ns
+        if o.case.size:
+            record["instructions_per_byte"] = o.min_ns / o.case.size
+    return record
 
 
 def main(argv: list[str] | None = None) -> int:
