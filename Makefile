@@ -5,6 +5,7 @@ PY := .venv/bin/python
 STAMP := .venv/.deps-stamp
 # Development builds include the test-only native modules.
 PIP_BUILD := VELMORA_TEST_MODULE=$${VELMORA_TEST_MODULE:-ON} $(PY) -m pip install --no-build-isolation --no-deps -q
+BENCH_STAMP := .venv/.bench-deps-stamp
 CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
@@ -27,8 +28,15 @@ build: $(STAMP)
 test: build
 	$(PY) -m pytest -q
 
-bench: build
-	$(PY) benchmarks/run.py
+# The peers of the benchmark: the `bench` extra of pyproject.toml.
+$(BENCH_STAMP): $(STAMP) pyproject.toml
+	$(PY) -c 'import tomllib; print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["bench"], sep="\n")' \
+	  | xargs -d '\n' $(PY) -m pip install -q
+	touch $@
+
+# BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--callgrind
+bench: build $(BENCH_STAMP)
+	$(PY) benchmarks/run.py $(BENCH_ARGS)
 
 # AddressSanitizer + UndefinedBehaviorSanitizer build, run with the
 # interpreter preloading the sanitizer runtime.

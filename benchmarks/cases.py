@@ -1,0 +1,586 @@
+"""The benchmark cases: velmora's functions, their peers and the floors.
+
+A case is a statement timed in a timeit loop plus the namespace it runs in.
+Its setup imports what it needs, runs the statement once and checks the
+result, so that a case measures the work it claims to. A velmora function
+that is not importable yet makes the case "n/a (not built)" instead of
+failing the run; a missing peer package makes it "n/a (not installed)".
+"""
+
+import dataclasses
+import datetime
+import glob
+import importlib
+import os
+import random
+import sys
+from collections.abc import Callable
+from pathlib import Path
+
+REPO_ROOT = Path(__file__).resolve().parent.parent
+
+# Roles of a case within its subject.
+VELMORA = "velmora"
+PEER = "peer"
+FLOOR = "floor"
+
+
+class Unavailable(Exception):
+    """The case cannot run; `reason` is the short text of the tables."""
+
+    reason = "unavailable"
+
+
+class NotBuilt(Unavailable):
+    reason = "not built"
+
+
+class NotInstalled(Unavailable):
+    reason = "not installed"
+
+
+class WrongResult(Unavailable):
+    reason = "wrong result"
+
+
+@dataclasses.dataclass
+class Prepared:
+    """A statement ready for timing: `stmt` runs with `namespace` as globals."""
+
+    stmt: str
+    namespace: dict
+    info: str = ""  # what one run produced, for tables that show it
+
+
+@dataclasses.dataclass(frozen=True)
+class Case:
+    id: str
+    group: str
+    subject: str
+    label: str
+    role: str
+    setup: Callable[[], Prepared]
+    note: str = ""
+    size: int = 0  # bytes of input, for the per-byte figures
+
+
+@dataclasses.dataclass(frozen=True)
+class Subject:
+    key: str
+    title: str
+    floor: str | None  # id of the floor case its rows are compared with
+
+
+@dataclasses.dataclass(frozen=True)
+class Group:
+    key: str
+    title: str
+    subjects: tuple[Subject, ...]
+    note: str = ""
+
+
+# --- inputs ---------------------------------------------------------------
+
+FULL_HEADER = (
+    b"id=a3fWa; Expires=Wed, 21 Oct 2015 07:28:00 GMT; Max-Age=3600; Domain=intranet;"
+    b" Path=/app; HttpOnly; Secure; SameSite=Lax"
+)
+PERCENT_HEADER = b"user%20id=a%20b%2Fc%3Bd"
+_TOKEN_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+LONG_VALUE = "".join(random.Random(7).choice(_TOKEN_ALPHABET) for _ in range(3072))
+LONG_HEADER = b"session=" + LONG_VALUE.encode()
+
+EXPIRES = datetime.datetime(2015, 10, 21, 7, 28)
+EXPIRES_UTC = EXPIRES.replace(tzinfo=datetime.UTC)
+EXPIRES_TEXT = b"Wed, 21 Oct 2015 07:28:00 GMT"
+
+FULL_WRITTEN = (
+    b"user%20id=a%20b/c%3Bd; Expires=Wed, 21 Oct 2015 07:28:00 GMT; Max-Age=3600;"
+    b" Domain=intranet; Path=/app; HttpOnly; Secure; SameSite=None"
+)
+
+# What parse_cookie must return for each parsed header (attribute: value).
+PARSED = {
+    "ab": {"name": "a", "value": "b"},
+    "full": {
+        "name": "id",
+        "value": "a3fWa",
+        "expires": EXPIRES,
+        "max_age": 3600,
+        "domain": "intranet",
+        "path": "/app",
+        "http_only": True,
+        "secure": True,
+        "same_site": 1,
+    },
+    "percent": {"name": "user id", "value": "a b/c;d"},
+    "long": {"name": "session", "value": LONG_VALUE},
+}
+PARSE_INPUTS = {"ab": b"a=b", "full": FULL_HEADER, "percent": PERCENT_HEADER, "long": LONG_HEADER}
+
+
+# --- imports --------------------------------------------------------------
+
+
+def velmora_names(module: str, *names: str) -> list:
+    """The named velmora objects, or NotBuilt when one is missing."""
+    try:
+        mod = importlib.import_module(module)
+        return [getattr(mod, name) for name in names]
+    except (ImportError, AttributeError) as e:
+        raise NotBuilt(f"{type(e).__name__}: {e}") from None
+
+
+def peer_names(module: str, *names: str) -> list:
+    try:
+        mod = importlib.import_module(module)
+    except ImportError as e:
+        raise NotInstalled(f"{type(e).__name__}: {e}") from None
+    return [getattr(mod, name) for name in names]
+
+
+TEST_MODULE = "_velmora_capi_test"
+
+
+def capi_test_module():
+    """The test-only module that exposes the native Set-Cookie writer.
+
+    Looked up in the directories of VELMORA_TEST_MODULE_PATH, among the
+    installed modules, then in the build directories of this checkout (not
+    the sanitizer build, which needs its runtime preloaded).
+    """
+    extra = [p for p in os.environ.get("VELMORA_TEST_MODULE_PATH", "").split(os.pathsep) if p]
+    for entry in reversed(extra):
+        if entry not in sys.path:
+            sys.path.insert(0, entry)
+    errors = []
+    for name in (TEST_MODULE, f"velmora.{TEST_MODULE}"):
+        try:
+            return importlib.import_module(name)
+        except ImportError as e:
+            errors.append(str(e))
+    pattern = str(REPO_ROOT / "build" / "**" / f"{TEST_MODULE}*.so")
+    built = [p for p in glob.glob(pattern, recursive=True) if "asan" not in Path(p).parts]
+    for path in sorted(built, key=os.path.getmtime, reverse=True):
+        sys.path.insert(0, os.path.dirname(path))
+        try:
+            return importlib.import_module(TEST_MODULE)
+        except ImportError as e:
+            errors.append(str(e))
+            sys.path.remove(os.path.dirname(path))
+            sys.modules.pop(TEST_MODULE, None)
+    raise NotBuilt("; ".join(errors) + " (set VELMORA_TEST_MODULE_PATH to its directory)")
+
+
+# --- building cases -------------------------------------------------------
+
+
+def checked(stmt: str, namespace: dict, check: Callable[[object], object], expr: str | None = None):
+    """Runs the statement once, checks what `expr` (default: the statement) gives."""
+    if expr is None:
+        result = eval(stmt, namespace)
+    else:
+        exec(stmt, namespace)
+        result = eval(expr, namespace)
+    verdict = check(result)
+    if verdict is not True:
+        raise WrongResult(f"{expr or stmt} gave {result!r:.200}")
+    return Prepared(stmt, namespace)
+
+
+def fields_match(result, expected: dict) -> bool:
+    return all(getattr(result, k, None) == v for k, v in expected.items())
+
+
+def raise_catch(ctor: str, cls: str) -> str:
+    return f"try:\n    raise {ctor}\nexcept {cls}:\n    pass"
+
+
+# --- parsing --------------------------------------------------------------
+
+
+def _parse_velmora(key: str) -> Prepared:
+    (parse_cookie,) = velmora_names("velmora.cookies", "parse_cookie")
+    ns = {"parse_cookie": parse_cookie, "raw": PARSE_INPUTS[key]}
+    return checked("parse_cookie(raw)", ns, lambda c: fields_match(c, PARSED[key]))
+
+
+def _raw_pair(key: str) -> tuple[str, str]:
+    name, _, value = PARSE_INPUTS[key].decode().partition(";")[0].partition("=")
+    return name, value
+
+
+def _parse_cookiejar(key: str) -> Prepared:
+    (parse_ns_headers,) = peer_names("http.cookiejar", "parse_ns_headers")
+    ns = {"parse_ns_headers": parse_ns_headers, "headers": [PARSE_INPUTS[key].decode()]}
+    return checked("parse_ns_headers(headers)", ns, lambda r: r[0][0] == _raw_pair(key))
+
+
+def _parse_simplecookie(key: str) -> Prepared:
+    (SimpleCookie,) = peer_names("http.cookies", "SimpleCookie")
+    ns = {"SimpleCookie": SimpleCookie, "text": PARSE_INPUTS[key].decode()}
+    name, value = _raw_pair(key)
+    return checked("SimpleCookie(text)", ns, lambda r: r[name].value == value)
+
+
+def _parse_werkzeug(key: str) -> Prepared:
+    (Cookie,) = peer_names("werkzeug.test", "Cookie")
+    ns = {"from_header": Cookie._from_response_header, "text": PARSE_INPUTS[key].decode()}
+    name, value = _raw_pair(key)
+    return checked(
+        "from_header('localhost', '/', text)",
+        ns,
+        lambda r: (r.key, r.value) == (name, value),
+    )
+
+
+def _cookie_floor() -> Prepared:
+    (Cookie,) = velmora_names("velmora.cookies", "Cookie")
+    return checked("Cookie('a', 'b')", {"Cookie": Cookie}, lambda c: (c.name, c.value) == ("a", "b"))
+
+
+# --- writing --------------------------------------------------------------
+
+WRITTEN = {"ab": b"a=b", "full": FULL_WRITTEN}
+
+
+def _write_velmora(key: str) -> Prepared:
+    Cookie, CookieSameSiteMode = velmora_names("velmora.cookies", "Cookie", "CookieSameSiteMode")
+    writer = capi_test_module()
+    try:
+        write = writer.write_cookie_for_response
+    except AttributeError as e:
+        raise NotBuilt(str(e)) from None
+    if key == "ab":
+        cookie = Cookie("a", "b")
+    else:
+        cookie = Cookie(
+            "user id", "a b/c;d", EXPIRES, "intranet", "/app", True, False, 3600,
+            CookieSameSiteMode.NONE,
+        )
+    ns = {"write": write, "cookie": cookie}
+    return checked("write(cookie)", ns, lambda r: r == WRITTEN[key])
+
+
+def _write_werkzeug(key: str) -> Prepared:
+    (dump_cookie,) = peer_names("werkzeug.http", "dump_cookie")
+    ns = {"dump_cookie": dump_cookie, "expires": EXPIRES}
+    if key == "ab":
+        return checked("dump_cookie('a', 'b', path=None)", ns, lambda r: r == "a=b")
+    stmt = (
+        "dump_cookie('user id', 'a b/c;d', max_age=3600, expires=expires, domain='intranet',"
+        " path='/app', secure=True, httponly=True, samesite='None')"
+    )
+    return checked(stmt, ns, lambda r: r.startswith("user id=") and "SameSite=None" in r)
+
+
+# The Morsel and Starlette refuse the blank of the name "user id": callers of
+# theirs pass the name already percent-encoded.
+_ENCODED_NAME = "user%20id"
+
+
+def _write_morsel(key: str) -> Prepared:
+    (Morsel,) = peer_names("http.cookies", "Morsel")
+    morsel = Morsel()
+    if key == "ab":
+        morsel.set("a", "b", "b")
+        expected = "a=b"
+    else:
+        morsel.set(_ENCODED_NAME, "a b/c;d", "a%20b/c%3Bd")
+        morsel.update(
+            {
+                "expires": EXPIRES_TEXT.decode(),
+                "max-age": 3600,
+                "domain": "intranet",
+                "path": "/app",
+                "httponly": True,
+                "secure": True,
+                "samesite": "None",
+            }
+        )
+        expected = "user%20id=a%20b/c%3Bd; Domain=intranet; expires="
+    return checked("morsel.OutputString()", {"morsel": morsel}, lambda r: r.startswith(expected))
+
+
+def _write_starlette(key: str) -> Prepared:
+    (Response,) = peer_names("starlette.responses", "Response")
+    response = Response()
+    ns = {
+        "set_cookie": response.set_cookie,
+        "pop": response.raw_headers.pop,
+        "expires": EXPIRES_UTC,
+    }
+    if key == "ab":
+        call = "set_cookie('a', 'b', path=None, samesite=None)"
+        expected = b"a=b"
+    else:
+        call = (
+            f"set_cookie({_ENCODED_NAME!r}, 'a b/c;d', max_age=3600, expires=expires,"
+            " path='/app', domain='intranet', secure=True, httponly=True, samesite='none')"
+        )
+        expected = b'user%20id="a b/c\\073d"; Domain=intranet; expires=Wed, 21 Oct 2015'
+    checked(call, ns, lambda h: h[0] == b"set-cookie" and h[1].startswith(expected), "pop()")
+    return Prepared(f"{call}\npop()", ns)
+
+
+def _bytes_floor(length: int) -> Callable[[], Prepared]:
+    def setup() -> Prepared:
+        # Slicing a longer object copies; a slice of the whole object would
+        # return the object itself.
+        ns = {"source": bytes(length + 1)}
+        return checked(f"source[:{length}]", ns, lambda r: len(r) == length)
+
+    return setup
+
+
+# --- dates ----------------------------------------------------------------
+
+
+def _format_velmora() -> Prepared:
+    (to_cookie,) = velmora_names("velmora.cookies", "datetime_to_cookie_format")
+    ns = {"datetime_to_cookie_format": to_cookie, "expires": EXPIRES}
+    return checked("datetime_to_cookie_format(expires)", ns, lambda r: r == EXPIRES_TEXT)
+
+
+def _format_email() -> Prepared:
+    (format_datetime,) = peer_names("email.utils", "format_datetime")
+    ns = {"format_datetime": format_datetime, "expires": EXPIRES_UTC}
+    return checked(
+        "format_datetime(expires, usegmt=True)", ns, lambda r: r == EXPIRES_TEXT.decode()
+    )
+
+
+def _format_werkzeug() -> Prepared:
+    (http_date,) = peer_names("werkzeug.http", "http_date")
+    ns = {"http_date": http_date, "expires": EXPIRES}
+    return checked("http_date(expires)", ns, lambda r: r == EXPIRES_TEXT.decode())
+
+
+def _parse_date_velmora() -> Prepared:
+    (from_cookie,) = velmora_names("velmora.cookies", "datetime_from_cookie_format")
+    ns = {"datetime_from_cookie_format": from_cookie, "raw": EXPIRES_TEXT}
+    return checked("datetime_from_cookie_format(raw)", ns, lambda r: r == EXPIRES)
+
+
+def _parse_date_email() -> Prepared:
+    (parsedate_to_datetime,) = peer_names("email.utils", "parsedate_to_datetime")
+    ns = {"parsedate_to_datetime": parsedate_to_datetime, "text": EXPIRES_TEXT.decode()}
+    return checked("parsedate_to_datetime(text)", ns, lambda r: r == EXPIRES_UTC)
+
+
+def _parse_date_werkzeug() -> Prepared:
+    (parse_date,) = peer_names("werkzeug.http", "parse_date")
+    ns = {"parse_date": parse_date, "text": EXPIRES_TEXT.decode()}
+    return checked("parse_date(text)", ns, lambda r: r == EXPIRES_UTC)
+
+
+def _datetime_floor() -> Prepared:
+    ns = {"datetime": datetime.datetime}
+    return checked("datetime(2015, 10, 21, 7, 28)", ns, lambda r: r == EXPIRES)
+
+
+# --- exceptions -----------------------------------------------------------
+
+
+class PlainNotFound(Exception):
+    """What an application would write without a framework's exception family."""
+
+    def __init__(self, message=None):
+        self.status = 404
+        super().__init__(message or "Not found")
+
+
+class PlainHTTPException(Exception):
+    def __init__(self, status, message="HTTP exception"):
+        self.status = status
+        super().__init__(message)
+
+
+def _exception_case(ctor: str, cls_name: str, cls, check) -> Prepared:
+    ns = {cls_name: cls}
+    checked(ctor, ns, check)
+    return Prepared(raise_catch(ctor, cls_name), ns)
+
+
+def _status(expected_status: int, expected_text: str, attr: str = "status"):
+    return lambda e: getattr(e, attr, None) == expected_status and expected_text in str(e)
+
+
+def _exc_velmora(ctor: str) -> Callable[[], Prepared]:
+    cls_name = ctor.partition("(")[0]
+
+    def setup() -> Prepared:
+        (cls,) = velmora_names("velmora.exceptions", cls_name)
+        text = "Not found" if cls_name == "NotFound" else "x"
+        return _exception_case(ctor, cls_name, cls, _status(404, text))
+
+    return setup
+
+
+def _exc_werkzeug(ctor: str) -> Callable[[], Prepared]:
+    def setup() -> Prepared:
+        (cls,) = peer_names("werkzeug.exceptions", "NotFound")
+        text = "Not Found" if ctor == "NotFound()" else "x"
+        return _exception_case(ctor, "NotFound", cls, _status(404, text, "code"))
+
+    return setup
+
+
+def _exc_starlette(ctor: str) -> Callable[[], Prepared]:
+    def setup() -> Prepared:
+        (cls,) = peer_names("starlette.exceptions", "HTTPException")
+        text = "Not Found" if ctor == "HTTPException(404)" else "x"
+        return _exception_case(ctor, "HTTPException", cls, _status(404, text, "status_code"))
+
+    return setup
+
+
+def _exc_plain(ctor: str) -> Callable[[], Prepared]:
+    cls_name = ctor.partition("(")[0]
+    cls = PlainNotFound if cls_name == "NotFound" else PlainHTTPException
+
+    def setup() -> Prepared:
+        text = "Not found" if cls_name == "NotFound" else "x"
+        return _exception_case(ctor, cls_name, cls, _status(404, text))
+
+    return setup
+
+
+def _exception_floor() -> Prepared:
+    return _exception_case("Exception('x')", "Exception", Exception, lambda e: e.args == ("x",))
+
+
+# --- the catalogue --------------------------------------------------------
+
+GROUPS = (
+    Group(
+        "parse",
+        "Parsing one Set-Cookie value",
+        (
+            Subject("ab", "a=b", "parse/floor/cookie"),
+            Subject("full", "full example", "parse/floor/cookie"),
+            Subject("percent", "percent-encoded", "parse/floor/cookie"),
+            Subject("long", "3 KB value", "parse/floor/cookie"),
+            Subject("floor", "floor", None),
+        ),
+        "velmora takes the raw bytes and percent-decodes name and value; the peers get the"
+        " text decoded ahead of the loop and do not percent-decode. Werkzeug has no public"
+        " Set-Cookie parser: its row is the test client's `werkzeug.test.Cookie."
+        "_from_response_header`.",
+    ),
+    Group(
+        "write",
+        "Writing a Set-Cookie value",
+        (
+            Subject("ab", "a=b", "write/floor/ab"),
+            Subject("full", "full cookie", "write/floor/full"),
+            Subject("floor", "floor", None),
+        ),
+        "velmora writes through the test-only native module (one Python-level call into"
+        " `write_cookie_for_response`). The Morsel is prebuilt: name, value and attributes"
+        " set and encoded (expiry text included) before the loop. Starlette's row is"
+        " `Response.set_cookie` on a prebuilt response followed by popping the header it"
+        " appended. Morsel and Starlette get the name already percent-encoded (they refuse"
+        " a blank in it).",
+    ),
+    Group(
+        "dates",
+        "Cookie dates",
+        (
+            Subject("format", "datetime to text", "dates/floor/format"),
+            Subject("parse", "text to datetime", "dates/floor/parse"),
+            Subject("floor", "floor", None),
+        ),
+        "`email.utils.format_datetime` gets an aware UTC datetime (it requires one for"
+        " usegmt=True); the peers return `str` where velmora returns `bytes`.",
+    ),
+    Group(
+        "exceptions",
+        "HTTP exceptions: constructed, raised and caught",
+        (
+            Subject("notfound", "NotFound()", "exceptions/floor/exception"),
+            Subject("http404", "HTTPException(404, 'x')", "exceptions/floor/exception"),
+            Subject("floor", "floor", None),
+        ),
+        "Each row raises the instance and catches it by its own class. Werkzeug has no"
+        " status parameter: its `HTTPException(404, 'x')` row is `NotFound('x')`. The plain"
+        " classes set `status` in `__init__` and call `super().__init__`.",
+    ),
+)
+
+
+def _case(group, subject, impl, label, role, setup, note="") -> Case:
+    return Case(f"{group}/{subject}/{impl}", group, subject, label, role, setup, note)
+
+
+def all_cases() -> list[Case]:
+    cases = []
+    for key in PARSE_INPUTS:
+        cases += [
+            _case("parse", key, "velmora", "velmora parse_cookie", VELMORA,
+                  lambda key=key: _parse_velmora(key)),
+            _case("parse", key, "cookiejar", "http.cookiejar.parse_ns_headers", PEER,
+                  lambda key=key: _parse_cookiejar(key)),
+            _case("parse", key, "simplecookie", "http.cookies.SimpleCookie", PEER,
+                  lambda key=key: _parse_simplecookie(key)),
+            _case("parse", key, "werkzeug", "werkzeug.test.Cookie._from_response_header", PEER,
+                  lambda key=key: _parse_werkzeug(key)),
+        ]
+    cases.append(_case("parse", "floor", "cookie", "velmora Cookie('a', 'b')", FLOOR, _cookie_floor))
+
+    for key in WRITTEN:
+        cases += [
+            _case("write", key, "velmora", "velmora write_cookie_for_response", VELMORA,
+                  lambda key=key: _write_velmora(key)),
+            _case("write", key, "werkzeug", "werkzeug.http.dump_cookie", PEER,
+                  lambda key=key: _write_werkzeug(key)),
+            _case("write", key, "morsel", "http.cookies.Morsel.OutputString (prebuilt)", PEER,
+                  lambda key=key: _write_morsel(key)),
+            _case("write", key, "starlette", "starlette Response.set_cookie", PEER,
+                  lambda key=key: _write_starlette(key)),
+        ]
+    for key, written in WRITTEN.items():
+        cases.append(
+            _case("write", "floor", key, f"bytes copy of {len(written)} bytes", FLOOR,
+                  _bytes_floor(len(written)))
+        )
+
+    cases += [
+        _case("dates", "format", "velmora", "velmora datetime_to_cookie_format", VELMORA,
+              _format_velmora),
+        _case("dates", "format", "email", "email.utils.format_datetime", PEER, _format_email),
+        _case("dates", "format", "werkzeug", "werkzeug.http.http_date", PEER, _format_werkzeug),
+        _case("dates", "parse", "velmora", "velmora datetime_from_cookie_format", VELMORA,
+              _parse_date_velmora),
+        _case("dates", "parse", "email", "email.utils.parsedate_to_datetime", PEER,
+              _parse_date_email),
+        _case("dates", "parse", "werkzeug", "werkzeug.http.parse_date", PEER,
+              _parse_date_werkzeug),
+        _case("dates", "floor", "format", f"bytes copy of {len(EXPIRES_TEXT)} bytes", FLOOR,
+              _bytes_floor(len(EXPIRES_TEXT))),
+        _case("dates", "floor", "parse", "datetime(2015, 10, 21, 7, 28)", FLOOR,
+              _datetime_floor),
+    ]
+
+    for key, ctor, starlette_ctor, werkzeug_ctor in (
+        ("notfound", "NotFound()", "HTTPException(404)", "NotFound()"),
+        ("http404", "HTTPException(404, 'x')", "HTTPException(404, 'x')", "NotFound('x')"),
+    ):
+        cases += [
+            _case("exceptions", key, "velmora", f"velmora {ctor}", VELMORA, _exc_velmora(ctor)),
+            _case("exceptions", key, "werkzeug", f"werkzeug {werkzeug_ctor}", PEER,
+                  _exc_werkzeug(werkzeug_ctor)),
+            _case("exceptions", key, "starlette", f"starlette {starlette_ctor}", PEER,
+                  _exc_starlette(starlette_ctor)),
+            _case("exceptions", key, "plain", f"plain Python {ctor}", PEER, _exc_plain(ctor)),
+        ]
+    cases.append(
+        _case("exceptions", "floor", "exception", "Exception('x')", FLOOR, _exception_floor)
+    )
+    return cases
+
+
+def loop_overhead_case() -> Case:
+    """An empty statement: what the timing loop itself costs per operation."""
+    return Case("overhead/empty/pass", "overhead", "empty", "pass", FLOOR,
+                lambda: Prepared("pass", {}))
