@@ -1,0 +1,70 @@
+// CookieError and CookieValueExceedsMaximumLength. Neither adds fields to the
+// interpreter's exception record; the message is the single argument.
+#include "cookies/cookie.hpp"
+#include "cookies/module_steps.hpp"
+#include "module_support/args.hpp"
+#include "module_support/next_init.hpp"
+#include "module_support/ref.hpp"
+
+namespace vc {
+
+using vm::Ref;
+
+PyTypeObject CookieError_type;
+PyTypeObject CookieValueExceedsMaximumLength_type;
+
+namespace {
+
+const char *const message_param[] = {"message"};
+const vm::Signature cookie_error_signature{"__init__", message_param, 1, 1};
+const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
+
+int cookie_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *message = nullptr;
+    if (vm::bind_tuple(cookie_error_signature, args, kwds, &message) < 0) return -1;
+    if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, message));
+    if (!base_args) return -1;
+    return vm::call_next_init(&CookieError_type, self, base_args.get());
+}
+
+int value_too_long_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, constants.max_length_message));
+    if (!base_args) return -1;
+    return vm::call_next_init(&CookieValueExceedsMaximumLength_type, self, base_args.get());
+}
+
+// Garbage collection (flag, traverse, clear) comes from the exception base.
+int ready_error_type(PyTypeObject &type, const char *name, PyTypeObject *base, initproc init) {
+    if (!(type.tp_flags & Py_TPFLAGS_READY)) {
+        type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
+        type.tp_name = name;
+        type.tp_basicsize = sizeof(PyBaseExceptionObject);
+        type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+        type.tp_init = init;
+        type.tp_base = base;
+    }
+    return PyType_Ready(&type);
+}
+
+}  // namespace
+
+int ready_cookie_error_type() {
+    return ready_error_type(CookieError_type, "velmora.cookies.CookieError",
+                            reinterpret_cast<PyTypeObject *>(PyExc_Exception), cookie_error_init);
+}
+
+int ready_value_too_long_type() {
+    return ready_error_type(CookieValueExceedsMaximumLength_type,
+                            "velmora.cookies.CookieValueExceedsMaximumLength", &CookieError_type,
+                            value_too_long_init);
+}
+
+void raise_value_too_long() {
+    PyObject *type = reinterpret_cast<PyObject *>(&CookieValueExceedsMaximumLength_type);
+    Ref error = Ref::steal(PyObject_CallNoArgs(type));
+    if (error) PyErr_SetObject(type, error.get());
+}
+
+}  // namespace vc

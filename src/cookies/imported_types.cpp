@@ -1,0 +1,43 @@
+// The standard-library types the module's native code relies on the layout
+// of, imported with their sizes checked against the interpreter headers.
+#include <Python.h>
+#include <datetime.h>
+
+#include "cookies/module_steps.hpp"
+#include "cookies/state.hpp"
+#include "module_support/import_type.hpp"
+
+namespace vc {
+
+ImportedTypes imported;
+
+namespace {
+
+struct TypeImport {
+    const char *module_name;
+    const char *class_name;
+    Py_ssize_t size;
+    PyTypeObject *ImportedTypes::*slot;
+};
+
+const TypeImport type_imports[] = {
+    {"builtins", "type", sizeof(PyHeapTypeObject), &ImportedTypes::type},
+    {"datetime", "date", sizeof(PyDateTime_Date), &ImportedTypes::date},
+    {"datetime", "time", sizeof(PyDateTime_Time), &ImportedTypes::time},
+    {"datetime", "datetime", sizeof(PyDateTime_DateTime), &ImportedTypes::datetime},
+    {"datetime", "timedelta", sizeof(PyDateTime_Delta), &ImportedTypes::timedelta},
+    {"datetime", "tzinfo", sizeof(PyDateTime_TZInfo), &ImportedTypes::tzinfo},
+};
+
+}  // namespace
+
+int import_standard_types() {
+    for (const TypeImport &row : type_imports) {
+        PyTypeObject *type = vm::import_type(row.module_name, row.class_name, row.size);
+        if (!type) return -1;
+        Py_XSETREF(imported.*row.slot, type);
+    }
+    return 0;
+}
+
+}  // namespace vc

@@ -1,0 +1,120 @@
+"""No reference or memory is lost by construction, the failure path of every
+setter and constructor check, or clone."""
+
+import datetime
+import sys
+
+import pytest
+
+from velmora.cookies import Cookie
+
+ITERATIONS = 100_000
+
+pytestmark = pytest.mark.skipif(
+    sys.getallocatedblocks() == 0, reason="needs the interpreter's own allocator to count blocks"
+)
+
+
+class Moment(datetime.datetime):
+    pass
+
+
+class SubCookie(Cookie):
+    pass
+
+
+class FailingTruth:
+    def __bool__(self):
+        raise ZeroDivisionError
+
+
+def operations():
+    """Callables that each exercise one path; failures are expected."""
+    name = "".join(["na", "me"])  # not interned: its count must stay put
+    value = "".join(["val", "ue"])
+    expires = Moment(2020, 1, 1)
+    long_value = "\u00e9" * 2049
+    failing = FailingTruth()
+    cookie = Cookie(name, value, expires, "d", "/p", True, True, 60, 7)
+    sub = SubCookie(name, value, expires=expires, same_site=2**31 + 5)
+
+    def attempt(target, attribute, new):
+        def run():
+            setattr(target, attribute, new)
+
+        return run
+
+    def delete(target, attribute):
+        def run():
+            delattr(target, attribute)
+
+        return run
+
+    ops = [
+        lambda: Cookie(name, value, expires, "d", "/p", True, False, 5, 1),
+        lambda: Cookie(name, value, max_age=2.5, same_site=9, http_only=1),
+        lambda: SubCookie(name, value, expires, domain="d"),
+        lambda: Cookie.__new__(Cookie),
+        cookie.clone,
+        sub.clone,
+        lambda: repr(cookie),
+        lambda: cookie == sub,
+        lambda: cookie == b"value",
+        lambda: cookie.same_site,
+        lambda: sub.same_site,
+        # constructor failures, one per check
+        lambda: Cookie(name),
+        lambda: Cookie(name, value, colour=1),
+        lambda: Cookie(name, value, http_only=failing),
+        lambda: Cookie(name, value, max_age=None),
+        lambda: Cookie(name, value, same_site=-1),
+        lambda: Cookie(b"x", value),
+        lambda: Cookie(name, value, expires=datetime.date(2020, 1, 1)),
+        lambda: Cookie(None, value),
+        lambda: Cookie(name, long_value),
+        lambda: SubCookie(name, long_value, expires),
+        # setter failures, one per property and kind
+        attempt(cookie, "name", None),
+        attempt(cookie, "name", 5),
+        attempt(cookie, "name", failing),
+        attempt(cookie, "value", long_value),
+        attempt(cookie, "value", 5),
+        attempt(cookie, "value", 0),
+        attempt(cookie, "value", "\ud800"),
+        attempt(cookie, "expires", "x"),
+        attempt(cookie, "domain", b"d"),
+        attempt(cookie, "path", 1),
+        attempt(cookie, "http_only", failing),
+        attempt(cookie, "secure", failing),
+        attempt(cookie, "max_age", "1"),
+        attempt(cookie, "max_age", 2**64),
+        attempt(cookie, "same_site", -1),
+        attempt(cookie, "same_site", 2**32),
+        delete(cookie, "name"),
+        delete(cookie, "max_age"),
+        # successful stores that replace objects
+        attempt(sub, "expires", expires),
+        attempt(sub, "domain", "x"),
+        attempt(sub, "value", value),
+    ]
+    return ops, (name, value, expires)
+
+
+def run(ops, times):
+    for _ in range(times):
+        for op in ops:
+            try:
+                op()
+            except Exception:
+                pass
+
+
+def test_no_leaks():
+    ops, watched = operations()
+    run(ops, 1000)
+    counts = [sys.getrefcount(obj) for obj in watched]
+    blocks = sys.getallocatedblocks()
+    run(ops, ITERATIONS)
+    grown = sys.getallocatedblocks() - blocks
+    assert [sys.getrefcount(obj) for obj in watched] == counts
+    assert grown < 1000, f"{grown} blocks more after {ITERATIONS} iterations"
