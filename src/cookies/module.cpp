@@ -73,4 +73,4 @@ vm::ModuleFrame frame{
 
 }  // namespace vc
 
-PyMODINIT_FUNC PyInit_cookies(void) { return vc::frame.init(); }
+PyMODINIT_FUNC PyInit_cookies(void) { return vm::ModuleFrame::init<vc::frame>(); }

@@ -189,5 +189,5 @@ vm::ModuleFrame frame{
 }  // namespace probe
 
 PyMODINIT_FUNC PyInit__pickle_probe(void) {
-    return probe::frame.init();
+    return vm::ModuleFrame::init<probe::frame>();
 }
