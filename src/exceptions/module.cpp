@@ -43,7 +43,8 @@ int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
 int init_constants(vm::ModuleFrame &) { return init_http_exception_constants(); }
 
 int body(vm::ModuleFrame &frame) {
-    define_http_exception_types();
+    // A retried import after a failure must not wipe types already readied.
+    if (!(HTTPException_type.tp_flags & Py_TPFLAGS_READY)) define_http_exception_types();
     for (const TypeRow &row : type_rows) {
         if (ready_and_bind(frame, row) < 0) return -1;
     }
