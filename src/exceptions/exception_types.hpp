@@ -29,6 +29,24 @@ void define_http_exception_types();
 // Creates the constants these types use; 0, or -1 with an exception set.
 int init_http_exception_constants();
 
+// HTTP exceptions with a payload field (payload_exceptions.cpp).
+extern PyTypeObject BadRequestFormat_type;
+extern PyTypeObject InternalServerError_type;
+extern PyTypeObject UnprocessableEntity_type;
+extern PyTypeObject FailedRequestError_type;
+
+void define_payload_exception_types();
+int init_payload_exception_constants();
+
+// Errors of the framework itself, not tied to a status (framework_errors.cpp).
+extern PyTypeObject MessageAborted_type;
+extern PyTypeObject InvalidArgument_type;
+extern PyTypeObject InvalidOperation_type;
+extern PyTypeObject InvalidExceptionHandler_type;
+
+void define_framework_error_types();
+int init_framework_error_constants();
+
 // Shared by the type definitions of this module.
 void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
                            initproc init, PyGetSetDef *getset);

@@ -17,13 +17,22 @@ namespace vx {
 namespace {
 
 PyObject *const http_base = reinterpret_cast<PyObject *>(&HTTPException_type);
+PyObject *const bad_request_base = reinterpret_cast<PyObject *>(&BadRequest_type);
 
 // Module body order; every base comes before its subclasses.
 const TypeRow type_rows[] = {
+    {&MessageAborted_type, &PyExc_Exception},
     {&HTTPException_type, &PyExc_Exception},
     {&BadRequest_type, &http_base},
+    {&BadRequestFormat_type, &bad_request_base},
     {&NotFound_type, &http_base},
+    {&InternalServerError_type, &http_base},
+    {&InvalidArgument_type, &PyExc_Exception},
+    {&InvalidOperation_type, &PyExc_Exception},
     {&UnsupportedMediaType_type, &http_base},
+    {&UnprocessableEntity_type, &http_base},
+    {&FailedRequestError_type, &http_base},
+    {&InvalidExceptionHandler_type, &PyExc_Exception},
     {&Unauthorized_type, &http_base},
     {&Forbidden_type, &http_base},
     {&Conflict_type, &http_base},
@@ -40,11 +49,19 @@ int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
     return prepare_pickling(frame, type);
 }
 
-int init_constants(vm::ModuleFrame &) { return init_http_exception_constants(); }
+int init_constants(vm::ModuleFrame &) {
+    if (init_http_exception_constants() < 0) return -1;
+    if (init_payload_exception_constants() < 0) return -1;
+    return init_framework_error_constants();
+}
 
 int body(vm::ModuleFrame &frame) {
     // A retried import after a failure must not wipe types already readied.
-    if (!(HTTPException_type.tp_flags & Py_TPFLAGS_READY)) define_http_exception_types();
+    if (!(HTTPException_type.tp_flags & Py_TPFLAGS_READY)) {
+        define_http_exception_types();
+        define_payload_exception_types();
+        define_framework_error_types();
+    }
     for (const TypeRow &row : type_rows) {
         if (ready_and_bind(frame, row) < 0) return -1;
     }

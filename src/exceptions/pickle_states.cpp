@@ -68,25 +68,17 @@ vm::PickleType exception_pickles[] = {
     EXCEPTION_ROW(RangeNotSatisfiable, status_state),
     EXCEPTION_ROW(NotImplementedByServer, status_state),
 
-    // ---- PENDING: payload types and framework errors -----------------------
-    // Enable each row together with its type object: a readied type without
-    // a row fails the import.
-    //
-    // EXCEPTION_ROW(BadRequestFormat, inner_exception_state),
-    // EXCEPTION_ROW(InternalServerError, source_error_state),
-    // EXCEPTION_ROW(UnprocessableEntity, details_state),
-    // EXCEPTION_ROW(FailedRequestError, data_state),
-    // EXCEPTION_ROW(MessageAborted, vm::no_members_state),
-    // EXCEPTION_ROW(InvalidArgument, vm::no_members_state),
-    // EXCEPTION_ROW(InvalidOperation, vm::no_members_state),
-    // EXCEPTION_ROW(InvalidExceptionHandler, vm::no_members_state),
+    EXCEPTION_ROW(BadRequestFormat, inner_exception_state),
+    EXCEPTION_ROW(InternalServerError, source_error_state),
+    EXCEPTION_ROW(UnprocessableEntity, details_state),
+    EXCEPTION_ROW(FailedRequestError, data_state),
+    EXCEPTION_ROW(MessageAborted, vm::no_members_state),
+    EXCEPTION_ROW(InvalidArgument, vm::no_members_state),
+    EXCEPTION_ROW(InvalidOperation, vm::no_members_state),
+    EXCEPTION_ROW(InvalidExceptionHandler, vm::no_members_state),
 };
 
 #undef EXCEPTION_ROW
-
-// Keeps the pending layouts compiled (and checked) until their rows are enabled.
-[[maybe_unused]] constexpr const vm::StateLayout *pending_layouts[] = {
-    &inner_exception_state, &source_error_state, &details_state, &data_state};
 
 }  // namespace
 

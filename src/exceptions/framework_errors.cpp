@@ -1,0 +1,116 @@
+// Errors of the framework itself that are not HTTP errors: MessageAborted,
+// InvalidArgument, InvalidOperation and InvalidExceptionHandler. They add no
+// fields to the exception record.
+#include "exceptions/exception_types.hpp"
+
+#include "module_support/args.hpp"
+#include "module_support/next_init.hpp"
+#include "module_support/ref.hpp"
+
+#include <cstddef>
+#include <iterator>
+#include <utility>
+
+namespace vx {
+
+using vm::Ref;
+
+PyTypeObject MessageAborted_type;
+PyTypeObject InvalidArgument_type;
+PyTypeObject InvalidOperation_type;
+PyTypeObject InvalidExceptionHandler_type;
+
+namespace {
+
+PyObject *inner_exception_name;  // "inner_exception"
+
+// ---- Errors with a fixed message and no parameters --------------------------
+
+struct FixedMessageError {
+    PyTypeObject *type;
+    const char *name;
+    const char *message;
+    PyObject *args;  // the pre-built (message,) tuple
+};
+
+FixedMessageError fixed_message_errors[] = {
+    {&MessageAborted_type, "velmora.exceptions.MessageAborted",
+     "The message was aborted before the client sent its whole content."},
+    {&InvalidExceptionHandler_type, "velmora.exceptions.InvalidExceptionHandler",
+     "Invalid Exception handler. Exception handlers must be asynchronous functions with "
+     "signature: async def handler(app: Application, request: Request, exc: Exception)"},
+};
+
+const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
+
+template <std::size_t I>
+int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
+}
+
+template <std::size_t... I>
+void define_fixed_message_errors(std::index_sequence<I...>) {
+    (define_exception_type(*fixed_message_errors[I].type, fixed_message_errors[I].name,
+                           sizeof(PyBaseExceptionObject), &fixed_message_init<I>, nullptr),
+     ...);
+}
+
+// ---- Errors with the caller's message ---------------------------------------
+
+const char *const message_error_params[] = {"message", "inner_exception"};
+
+struct MessageError {
+    PyTypeObject *type;
+    const char *name;
+    vm::Signature signature;
+    bool keeps_inner_exception;  // as an ordinary instance attribute
+};
+
+const MessageError message_errors[] = {
+    {&InvalidArgument_type, "velmora.exceptions.InvalidArgument",
+     {"__init__", message_error_params, 1, 1}, false},
+    {&InvalidOperation_type, "velmora.exceptions.InvalidOperation",
+     {"__init__", message_error_params, 2, 1}, true},
+};
+
+template <std::size_t I>
+int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    const MessageError &cls = message_errors[I];
+    PyObject *values[2] = {nullptr, Py_None};
+    if (vm::bind_tuple(cls.signature, args, kwds, values) < 0) return -1;
+    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, values[0]));
+    if (!base_args) return -1;
+    // Borrowed from the caller's arguments; held across the call into Python code.
+    Ref inner_exception = Ref::borrow(values[1]);
+    if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;
+    if (!cls.keeps_inner_exception) return 0;
+    return PyObject_SetAttr(self, inner_exception_name, inner_exception.get());
+}
+
+template <std::size_t... I>
+void define_message_errors(std::index_sequence<I...>) {
+    (define_exception_type(*message_errors[I].type, message_errors[I].name,
+                           sizeof(PyBaseExceptionObject), &message_error_init<I>, nullptr),
+     ...);
+}
+
+}  // namespace
+
+void define_framework_error_types() {
+    define_fixed_message_errors(std::make_index_sequence<std::size(fixed_message_errors)>{});
+    define_message_errors(std::make_index_sequence<std::size(message_errors)>{});
+}
+
+int init_framework_error_constants() {
+    inner_exception_name = PyUnicode_InternFromString("inner_exception");
+    if (!inner_exception_name) return -1;
+    for (FixedMessageError &error : fixed_message_errors) {
+        error.args = Py_BuildValue("(s)", error.message);
+        if (!error.args) return -1;
+    }
+    return 0;
+}
+
+}  // namespace vx

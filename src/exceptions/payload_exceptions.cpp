@@ -1,0 +1,242 @@
+// The HTTP exceptions that carry one object besides status and message:
+// BadRequestFormat, InternalServerError, UnprocessableEntity and
+// FailedRequestError. All four share one record (the HTTPException record
+// followed by the payload reference), so allocation, deallocation and the
+// collector's traversal are written once for all of them.
+#include "exceptions/exception_types.hpp"
+
+#include "module_support/args.hpp"
+#include "module_support/convert.hpp"
+#include "module_support/next_init.hpp"
+#include "module_support/ref.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vx {
+
+using vm::Ref;
+
+PyTypeObject BadRequestFormat_type;
+PyTypeObject InternalServerError_type;
+PyTypeObject UnprocessableEntity_type;
+PyTypeObject FailedRequestError_type;
+
+namespace {
+
+// Native code of the framework may read a payload through the named record or
+// through the shared one; both must put it in the same place.
+#define VX_SAME_OFFSET(record, field)                                                 \
+    static_assert(offsetof(struct __pyx_obj_7velmora_10exceptions_##record, field) == \
+                  offsetof(VelmoraHTTPPayloadException, payload))
+VX_SAME_OFFSET(BadRequestFormat, inner_exception);
+VX_SAME_OFFSET(InternalServerError, source_error);
+VX_SAME_OFFSET(UnprocessableEntity, details);
+VX_SAME_OFFSET(FailedRequestError, data);
+#undef VX_SAME_OFFSET
+
+PyObject *unprocessable_status;           // 422
+PyObject *unprocessable_default_message;  // "Unprocessable entity"
+PyObject *internal_error_args;            // (500, "Internal server error")
+
+PyTypeObject *exception_base() { return reinterpret_cast<PyTypeObject *>(PyExc_Exception); }
+
+PyObject *&payload_of(PyObject *self) {
+    return reinterpret_cast<VelmoraHTTPPayloadException *>(self)->payload;
+}
+
+// ---- Record life cycle, shared by the four types ----------------------------
+
+PyObject *payload_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
+    PyObject *self = exception_base()->tp_new(type, args, kwds);
+    if (!self) return nullptr;
+    payload_of(self) = Py_NewRef(Py_None);
+    return self;
+}
+
+void payload_dealloc(PyObject *self) {
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(payload_of(self));
+    exception_base()->tp_dealloc(self);
+}
+
+// For the payloads that can hold any object, and so close a cycle.
+int payload_traverse(PyObject *self, visitproc visit, void *arg) {
+    if (int rc = exception_base()->tp_traverse(self, visit, arg)) return rc;
+    Py_VISIT(payload_of(self));
+    return 0;
+}
+
+int payload_clear(PyObject *self) {
+    exception_base()->tp_clear(self);
+    vm::replace_field(payload_of(self), Py_None);
+    return 0;
+}
+
+// A payload that only ever holds a str or None cannot close a cycle.
+int str_payload_traverse(PyObject *self, visitproc visit, void *arg) {
+    return exception_base()->tp_traverse(self, visit, arg);
+}
+
+int str_payload_clear(PyObject *self) { return exception_base()->tp_clear(self); }
+
+// ---- Properties -------------------------------------------------------------
+
+PyObject *payload_get(PyObject *self, void *) { return Py_NewRef(payload_of(self)); }
+
+// Any object; deleting stores None.
+int payload_set(PyObject *self, PyObject *value, void *) {
+    vm::replace_field(payload_of(self), value ? value : Py_None);
+    return 0;
+}
+
+// Exactly a str or None; deleting stores None.
+int str_payload_set(PyObject *self, PyObject *value, void *) {
+    if (!value) value = Py_None;
+    if (value != Py_None && !PyUnicode_CheckExact(value)) {
+        vm::raise_expected("str", value);
+        return -1;
+    }
+    vm::replace_field(payload_of(self), value);
+    return 0;
+}
+
+PyGetSetDef inner_exception_getset[] = {
+    {"inner_exception", payload_get, payload_set, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef source_error_getset[] = {
+    {"source_error", payload_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef details_getset[] = {
+    {"details", payload_get, payload_set, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef data_getset[] = {
+    {"data", payload_get, str_payload_set, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ---- Constructors -----------------------------------------------------------
+
+// Runs the next __init__ after `cls` with `base_args` (nullptr when building
+// them failed) and only when it succeeds stores `payload`.
+int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *payload) {
+    if (!base_args) return -1;
+    // The payload is borrowed from the caller's arguments; hold it across the
+    // call into Python code.
+    Ref held = Ref::borrow(payload);
+    if (vm::call_next_init(cls, self, base_args.get()) < 0) return -1;
+    vm::replace_field(payload_of(self), payload);
+    return 0;
+}
+
+const char *const bad_request_format_params[] = {"message", "inner_exception"};
+const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1};
+
+int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *values[2] = {nullptr, Py_None};
+    if (vm::bind_tuple(bad_request_format_signature, args, kwds, values) < 0) return -1;
+    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
+    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, values[0])),
+                           values[1]);
+}
+
+const char *const internal_error_params[] = {"source_error"};
+const vm::Signature internal_error_signature{"__init__", internal_error_params, 1, 0};
+
+int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *source_error = Py_None;
+    if (vm::bind_tuple(internal_error_signature, args, kwds, &source_error) < 0) return -1;
+    if (!vm::check_arg_instance_or_none(source_error, exception_base(), "source_error")) {
+        return -1;
+    }
+    return init_then_store(&InternalServerError_type, self, Ref::borrow(internal_error_args),
+                           source_error);
+}
+
+const char *const unprocessable_params[] = {"message", "details"};
+const vm::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0};
+
+int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *values[2] = {Py_None, Py_None};
+    if (vm::bind_tuple(unprocessable_signature, args, kwds, values) < 0) return -1;
+    int truth = PyObject_IsTrue(values[0]);
+    if (truth < 0) return -1;
+    PyObject *message = truth ? values[0] : unprocessable_default_message;
+    return init_then_store(&UnprocessableEntity_type, self,
+                           Ref::steal(PyTuple_Pack(2, unprocessable_status, message)), values[1]);
+}
+
+const char *const failed_request_params[] = {"status", "data"};
+const vm::Signature failed_request_signature{"__init__", failed_request_params, 2, 2};
+
+int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    PyObject *values[2] = {nullptr, nullptr};
+    if (vm::bind_tuple(failed_request_signature, args, kwds, values) < 0) return -1;
+    int32_t status;
+    if (!vm::to_int32(values[0], &status)) return -1;
+    PyObject *data = values[1];
+    if (!vm::check_arg_exact_or_none(data, &PyUnicode_Type, "data")) return -1;
+    // %S gives a str itself and "None" for None.
+    Ref message = Ref::steal(PyUnicode_FromFormat(
+        "The response status code does not indicate success: %d. Response body: %S",
+        static_cast<int>(status), data));
+    if (!message) return -1;
+    Ref status_obj = Ref::steal(PyLong_FromLong(status));
+    if (!status_obj) return -1;
+    return init_then_store(&FailedRequestError_type, self,
+                           Ref::steal(PyTuple_Pack(2, status_obj.get(), message.get())), data);
+}
+
+// ---- Type table -------------------------------------------------------------
+
+struct PayloadClass {
+    PyTypeObject *type;
+    const char *name;
+    initproc init;
+    PyGetSetDef *getset;
+    bool payload_holds_any_object;  // else only ever a str or None
+};
+
+const PayloadClass payload_classes[] = {
+    {&BadRequestFormat_type, "velmora.exceptions.BadRequestFormat", bad_request_format_init,
+     inner_exception_getset, true},
+    {&InternalServerError_type, "velmora.exceptions.InternalServerError", internal_error_init,
+     source_error_getset, true},
+    {&UnprocessableEntity_type, "velmora.exceptions.UnprocessableEntity", unprocessable_init,
+     details_getset, true},
+    {&FailedRequestError_type, "velmora.exceptions.FailedRequestError", failed_request_init,
+     data_getset, false},
+};
+
+}  // namespace
+
+void define_payload_exception_types() {
+    for (const PayloadClass &cls : payload_classes) {
+        PyTypeObject &type = *cls.type;
+        define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
+                              cls.getset);
+        type.tp_flags |= Py_TPFLAGS_HAVE_GC;
+        type.tp_new = payload_new;
+        type.tp_dealloc = payload_dealloc;
+        type.tp_traverse = cls.payload_holds_any_object ? payload_traverse : str_payload_traverse;
+        type.tp_clear = cls.payload_holds_any_object ? payload_clear : str_payload_clear;
+    }
+}
+
+int init_payload_exception_constants() {
+    unprocessable_status = PyLong_FromLong(422);
+    unprocessable_default_message = PyUnicode_InternFromString("Unprocessable entity");
+    internal_error_args = Py_BuildValue("(is)", 500, "Internal server error");
+    if (!unprocessable_status || !unprocessable_default_message || !internal_error_args) {
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace vx
