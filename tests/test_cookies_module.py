@@ -10,12 +10,19 @@ import pytest
 import velmora.cookies as cookies
 from velmora.cookies import Cookie, CookieError, CookieValueExceedsMaximumLength
 
-PUBLIC_NAMES = {"Cookie", "CookieError", "CookieValueExceedsMaximumLength", "CookieSameSiteMode"}
+PUBLIC_NAMES = [
+    "Cookie", "CookieError", "CookieValueExceedsMaximumLength", "CookieSameSiteMode",
+    "quote", "unquote", "parsedate_to_datetime",
+    "datetime_to_cookie_format", "datetime_from_cookie_format", "parse_cookie",
+]
 
 
 def test_namespace():
-    names = {name for name in vars(cookies) if not name.startswith("__")}
+    names = [name for name in vars(cookies) if not name.startswith("__")]
     assert names == PUBLIC_NAMES
+    pyx = [name for name in vars(cookies) if name.startswith("__pyx")]
+    assert pyx == ["__pyx_capi__", "__pyx_unpickle_CookieError",
+                   "__pyx_unpickle_CookieValueExceedsMaximumLength", "__pyx_unpickle_Cookie"]
     assert cookies.__test__ == {}
     assert cookies.__builtins__ is __import__("builtins")
     for absent in ("datetime", "enum", "IntEnum", "date", "type"):

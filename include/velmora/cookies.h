@@ -9,6 +9,7 @@
 #define VELMORA_COOKIES_H
 
 #include <Python.h>
+#include <datetime.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -74,6 +75,135 @@ _Static_assert(sizeof(VelmoraCookieSameSiteMode) == 4, "SameSite codes are 32 bi
  * override of clone(). New reference, or NULL with an exception set. */
 static inline VelmoraCookie *VelmoraCookie_Clone(VelmoraCookie *cookie) {
     return cookie->__pyx_vtab->clone(cookie, 0);
+}
+
+/* ------------------------------------------------------------------------
+ * The native function table, velmora.cookies.__pyx_capi__: a dict from
+ * function name to a capsule whose name is the declaration text below.
+ * Every function must be called with the interpreter lock held; none checks
+ * the types of its arguments. Results are new references; a failure returns
+ * NULL with the Python error set. The int flag of three of them is ignored
+ * (Python wrappers pass 1, the module's own callers 0).
+ * ------------------------------------------------------------------------ */
+
+/* bytes (or None) -> naive datetime.datetime, the text of an Expires
+ * attribute read without time-zone arithmetic. */
+typedef PyDateTime_DateTime *(*VelmoraCookies_datetime_from_cookie_format)(
+    PyObject *value, int skip_dispatch);
+/* datetime.datetime -> bytes "Www, DD Mon YYYY HH:MM:SS GMT" (the wall-clock
+ * fields as they are). */
+typedef PyObject *(*VelmoraCookies_datetime_to_cookie_format)(PyDateTime_DateTime *value,
+                                                              int skip_dispatch);
+/* (bytes, separator bytes) -> (head, tail): head is everything before the
+ * first separator, tail everything after its first byte. ValueError when
+ * the separator does not occur. */
+typedef PyObject *(*VelmoraCookies_split_value)(PyObject *raw_value, PyObject *separator);
+/* Cookie -> bytes, the value of a Set-Cookie header. ValueError when a
+ * part would hold a control byte (0x00-0x1F, 0x7F). */
+typedef PyObject *(*VelmoraCookies_write_cookie_for_response)(VelmoraCookie *cookie);
+/* SameSite attribute bytes (or None) -> code 0 to 3. Returns 0 both for an
+ * unknown word and on failure: check PyErr_Occurred() after every call. */
+typedef VelmoraCookieSameSiteMode (*VelmoraCookies_same_site_mode_from_bytes)(
+    PyObject *raw_value);
+/* One Set-Cookie-style header value (bytes) -> a new Cookie. */
+typedef VelmoraCookie *(*VelmoraCookies_parse_cookie)(PyObject *raw_value, int skip_dispatch);
+
+/* Capsule names, to be passed verbatim to PyCapsule_GetPointer. */
+#define VELMORA_COOKIES_CAPI_DATETIME_FROM_COOKIE_FORMAT \
+    "PyDateTime_DateTime *(PyObject *, int __pyx_skip_dispatch)"
+#define VELMORA_COOKIES_CAPI_DATETIME_TO_COOKIE_FORMAT \
+    "PyObject *(PyDateTime_DateTime *, int __pyx_skip_dispatch)"
+#define VELMORA_COOKIES_CAPI_SPLIT_VALUE "PyObject *(PyObject *, PyObject *)"
+#define VELMORA_COOKIES_CAPI_WRITE_COOKIE_FOR_RESPONSE \
+    "PyObject *(struct __pyx_obj_7velmora_7cookies_Cookie *)"
+#define VELMORA_COOKIES_CAPI_SAME_SITE_MODE_FROM_BYTES \
+    "enum __pyx_t_7velmora_7cookies_CookieSameSiteMode (PyObject *)"
+#define VELMORA_COOKIES_CAPI_PARSE_COOKIE \
+    "struct __pyx_obj_7velmora_7cookies_Cookie *(PyObject *, int __pyx_skip_dispatch)"
+
+/* Everything a native module needs, filled by VelmoraCookies_Import. */
+typedef struct VelmoraCookiesAPI {
+    VelmoraCookies_datetime_from_cookie_format datetime_from_cookie_format;
+    VelmoraCookies_datetime_to_cookie_format datetime_to_cookie_format;
+    VelmoraCookies_split_value split_value;
+    VelmoraCookies_write_cookie_for_response write_cookie_for_response;
+    VelmoraCookies_same_site_mode_from_bytes same_site_mode_from_bytes;
+    VelmoraCookies_parse_cookie parse_cookie;
+    /* Cookie.__pyx_vtable__, the method table every Cookie points to. */
+    VelmoraCookieMethods *cookie_methods;
+    /* velmora.cookies.Cookie, a borrowed reference: the type lives as long
+     * as the process. */
+    PyTypeObject *cookie_type;
+} VelmoraCookiesAPI;
+
+/* Fetches one capsule pointer of the table by key and exact name. */
+static inline void *VelmoraCookies_CapiPointer(PyObject *table, const char *key,
+                                               const char *signature) {
+    void *pointer;
+    PyObject *capsule = PyMapping_GetItemString(table, key);
+    if (capsule == NULL) return NULL;
+    pointer = PyCapsule_GetPointer(capsule, signature);
+    Py_DECREF(capsule);
+    return pointer;
+}
+
+/* Imports velmora.cookies and fills *api from its __pyx_capi__ and from
+ * Cookie.__pyx_vtable__. Call it once, with the interpreter lock held (in
+ * the module's exec step, say). Returns 0, or -1 with the Python error set
+ * (ImportError, KeyError for a missing function, ValueError from a capsule
+ * whose name differs). *api is written only on success.
+ *
+ * It also imports the interpreter's datetime C API into the calling
+ * translation unit (PyDateTime_IMPORT) when that has not happened yet, so
+ * the PyDateTime_* macros work for the datetimes these functions take. */
+static inline int VelmoraCookies_Import(VelmoraCookiesAPI *api) {
+    VelmoraCookiesAPI found;
+    PyObject *module, *table, *cookie, *vtable;
+    int ok;
+    if (PyDateTimeAPI == NULL) {
+        PyDateTime_IMPORT;
+        if (PyDateTimeAPI == NULL) return -1;
+    }
+    module = PyImport_ImportModule("velmora.cookies");
+    if (module == NULL) return -1;
+    table = PyObject_GetAttrString(module, "__pyx_capi__");
+    cookie = table ? PyObject_GetAttrString(module, "Cookie") : NULL;
+    Py_DECREF(module);
+    if (cookie == NULL) {
+        Py_XDECREF(table);
+        return -1;
+    }
+#define VELMORA_COOKIES_FETCH(field, macro)                                            \
+    (found.field = (VelmoraCookies_##field)VelmoraCookies_CapiPointer(table, #field, macro), \
+     found.field != NULL)
+    ok = VELMORA_COOKIES_FETCH(datetime_from_cookie_format,
+                               VELMORA_COOKIES_CAPI_DATETIME_FROM_COOKIE_FORMAT) &&
+         VELMORA_COOKIES_FETCH(datetime_to_cookie_format,
+                               VELMORA_COOKIES_CAPI_DATETIME_TO_COOKIE_FORMAT) &&
+         VELMORA_COOKIES_FETCH(split_value, VELMORA_COOKIES_CAPI_SPLIT_VALUE) &&
+         VELMORA_COOKIES_FETCH(write_cookie_for_response,
+                               VELMORA_COOKIES_CAPI_WRITE_COOKIE_FOR_RESPONSE) &&
+         VELMORA_COOKIES_FETCH(same_site_mode_from_bytes,
+                               VELMORA_COOKIES_CAPI_SAME_SITE_MODE_FROM_BYTES) &&
+         VELMORA_COOKIES_FETCH(parse_cookie, VELMORA_COOKIES_CAPI_PARSE_COOKIE);
+#undef VELMORA_COOKIES_FETCH
+    Py_DECREF(table);
+    if (ok && !PyType_Check(cookie)) {
+        PyErr_SetString(PyExc_TypeError, "velmora.cookies.Cookie is not a type");
+        ok = 0;
+    }
+    if (ok) {
+        vtable = PyObject_GetAttrString(cookie, "__pyx_vtable__");
+        found.cookie_methods =
+            vtable ? (VelmoraCookieMethods *)PyCapsule_GetPointer(vtable, NULL) : NULL;
+        Py_XDECREF(vtable);
+        ok = found.cookie_methods != NULL;
+    }
+    found.cookie_type = (PyTypeObject *)cookie;
+    Py_DECREF(cookie);
+    if (!ok) return -1;
+    *api = found;
+    return 0;
 }
 
 #ifdef __cplusplus

@@ -28,9 +28,18 @@ int init_cookie_constants() {
         !intern(c.same_site_names[VELMORA_SAME_SITE_LAX], "LAX") ||
         !intern(c.same_site_names[VELMORA_SAME_SITE_STRICT], "STRICT") ||
         !intern(c.same_site_names[VELMORA_SAME_SITE_NONE], "NONE") || !intern(c.empty_str, "") ||
-        !intern(c.max_length_message, kMaxLengthMessage)) {
+        !intern(c.max_length_message, kMaxLengthMessage) || !intern(c.strftime, "strftime") ||
+        !intern(c.replace, "replace") || !intern(c.index, "index") || !intern(c.quote, "quote") ||
+        !intern(c.unquote, "unquote") ||
+        !intern(c.parsedate_to_datetime, "parsedate_to_datetime") ||
+        !intern(c.date_template, "%a, %d %b %Y %H:%M:%S GMT")) {
         return -1;
     }
+    PyObject *tzinfo = PyUnicode_InternFromString("tzinfo");
+    if (!tzinfo) return -1;
+    c.tzinfo_kwnames = PyTuple_Pack(1, tzinfo);
+    Py_DECREF(tzinfo);
+    if (!c.tzinfo_kwnames) return -1;
     PyObject *three = PyLong_FromLong(3);
     if (!three) return -1;
     c.to_three = PySlice_New(nullptr, three, nullptr);

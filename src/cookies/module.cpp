@@ -12,20 +12,18 @@ namespace vc {
 
 namespace {
 
+// Binds one of the module's types under its short name and prepares its
+// pickling hooks.
 int bind_type(const char *name, PyTypeObject &type) {
-    return frame.bind(name, reinterpret_cast<PyObject *>(&type));
+    if (frame.bind(name, reinterpret_cast<PyObject *>(&type)) < 0) return -1;
+    return prepare_type_pickling(&type);
 }
 
 int init_constants(vm::ModuleFrame &) { return init_cookie_constants(); }
 
-// The module body, in the order in which it fills the namespace. Steps that
-// later parts of the module add are marked where they belong.
+// The module body, in the order in which it fills the namespace.
 int body(vm::ModuleFrame &) {
-    // 1. The native function table: __pyx_capi__, one capsule per native
-    //    function, created before anything else.
-
-    // 2. The extension types, each bound at once; the pickling hooks of each
-    //    type are prepared right after its binding.
+    if (create_capi_table() < 0) return -1;
     if (ready_cookie_type() < 0 || bind_type("Cookie", Cookie_type) < 0) return -1;
     if (ready_cookie_error_type() < 0 || bind_type("CookieError", CookieError_type) < 0) {
         return -1;
@@ -34,24 +32,17 @@ int body(vm::ModuleFrame &) {
         bind_type("CookieValueExceedsMaximumLength", CookieValueExceedsMaximumLength_type) < 0) {
         return -1;
     }
-
-    // 3. type and the datetime types, with their size checks.
     if (import_standard_types() < 0) return -1;
-
-    // 4. enum, and CookieSameSiteMode on IntEnum.
     if (create_same_site_mode() < 0) return -1;
-
-    // 5. The datetime module (nothing bound); quote and unquote from
-    //    urllib.parse and parsedate_to_datetime from email.utils, bound.
-    // 6. datetime_to_cookie_format, then datetime_from_cookie_format.
-    // 7. The pickling methods of CookieError and
-    //    CookieValueExceedsMaximumLength.
-    // 8. Cookie: the default of same_site (code 0) is native already and
-    //    clone() comes with the type; its pickling methods.
-    // 9. parse_cookie.
-    // 10. The reconstructors __pyx_unpickle_CookieError,
-    //     __pyx_unpickle_CookieValueExceedsMaximumLength, __pyx_unpickle_Cookie.
-    return 0;
+    if (import_datetime_module() < 0) return -1;
+    if (bind_url_quoting() < 0) return -1;
+    if (bind_date_parser() < 0) return -1;
+    if (bind_date_functions() < 0) return -1;
+    if (bind_error_state_methods() < 0) return -1;
+    // Cookie's same_site default (code 0) and clone() come with the type.
+    if (bind_cookie_state_methods() < 0) return -1;
+    if (bind_parse_cookie() < 0) return -1;
+    return bind_reconstructors();
 }
 
 const char *const builtin_names[] = {"super", "NotImplemented", nullptr};

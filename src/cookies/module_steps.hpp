@@ -22,4 +22,22 @@ int import_standard_types();
 // Creates CookieSameSiteMode and binds it in the namespace (same_site.cpp).
 int create_same_site_mode();
 
+// __pyx_capi__, the native function table (capi.cpp).
+int create_capi_table();
+// `from datetime import datetime`, nothing bound; quote and unquote from
+// urllib.parse and parsedate_to_datetime from email.utils, bound
+// (stdlib_bindings.cpp).
+int import_datetime_module();
+int bind_url_quoting();
+int bind_date_parser();
+// The Python functions (python_functions.cpp).
+int bind_date_functions();
+int bind_parse_cookie();
+// Pickling (pickling.cpp): the hooks of one type at its set-up, the state
+// methods of the two errors, those of Cookie, then the reconstructors.
+int prepare_type_pickling(PyTypeObject *type);
+int bind_error_state_methods();
+int bind_cookie_state_methods();
+int bind_reconstructors();
+
 }  // namespace vc

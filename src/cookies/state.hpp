@@ -27,10 +27,18 @@ struct Constants {
     PyObject *clone;               // "clone"
     PyObject *CookieSameSiteMode;  // "CookieSameSiteMode"
     PyObject *same_site_names[4];  // "UNDEFINED", "LAX", "STRICT", "NONE", by code
+    PyObject *strftime;            // "strftime"
+    PyObject *replace;             // "replace"
+    PyObject *index;               // "index"
+    PyObject *quote;               // "quote"
+    PyObject *unquote;             // "unquote"
+    PyObject *parsedate_to_datetime;  // "parsedate_to_datetime"
     // Values.
     PyObject *empty_str;           // ""
     PyObject *to_three;            // slice(None, 3, None)
     PyObject *max_length_message;  // message of CookieValueExceedsMaximumLength
+    PyObject *date_template;       // "%a, %d %b %Y %H:%M:%S GMT"
+    PyObject *tzinfo_kwnames;      // ("tzinfo",), keyword names of replace(tzinfo=None)
 };
 extern Constants constants;
 
@@ -45,6 +53,17 @@ struct ImportedTypes {
     PyTypeObject *tzinfo;
 };
 extern ImportedTypes imported;
+
+// The standard-library functions the module body bound in the namespace
+// (stdlib_bindings.cpp). Calls still look the names up every time; these
+// only tell whether what a lookup found is the very function bound at
+// import, for which a native equivalent may run instead.
+struct BoundFunctions {
+    PyObject *quote;
+    PyObject *unquote;
+    PyObject *parsedate_to_datetime;
+};
+extern BoundFunctions bound;
 
 // The module's own type objects, held for the life of the process; never
 // looked up by name.

@@ -1,0 +1,30 @@
+// The native entry points of velmora.cookies that other native modules reach
+// through __pyx_capi__, with the exact signatures the capsule names declare.
+// None of them checks its arguments beyond failing safely: the Python
+// wrappers (python_functions.cpp) do the argument checks.
+#pragma once
+
+#include <Python.h>
+#include <datetime.h>
+
+#include "velmora/cookies.h"
+
+namespace vc {
+
+// Cookie dates (dates.cpp). The flag is ignored.
+PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int skip_dispatch);
+PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int skip_dispatch);
+
+// Header parsing (parser.cpp).
+PyObject *split_value(PyObject *raw_value, PyObject *separator);
+VelmoraCookieSameSiteMode same_site_mode_from_bytes(PyObject *raw_value);
+VelmoraCookie *parse_cookie(PyObject *raw_value, int skip_dispatch);
+
+// Set-Cookie writing (writer.cpp).
+PyObject *write_cookie_for_response(VelmoraCookie *cookie);
+
+// Raises AttributeError "'NoneType' object has no attribute '<name>'", the
+// error a method call on None gives.
+void raise_none_has_no(const char *attribute);
+
+}  // namespace vc

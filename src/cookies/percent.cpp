@@ -1,0 +1,114 @@
+// Percent-encoding and -decoding with the standard library's rules.
+#include "cookies/percent.hpp"
+
+#include "module_support/ref.hpp"
+
+#include <cstring>
+
+namespace vc {
+
+using vm::Ref;
+
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A "%" followed by two hex digits (either case) is one byte; any other "%"
+// stays as it is. Writes at most run.size() bytes to `out`.
+std::size_t percent_decode(std::string_view run, char *out) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < run.size();) {
+        int high = -1, low = -1;
+        if (run[i] == '%' && i + 2 < run.size()) {
+            high = hex_value(run[i + 1]);
+            low = hex_value(run[i + 2]);
+        }
+        if (high >= 0 && low >= 0) {
+            out[n++] = static_cast<char>(high * 16 + low);
+            i += 3;
+        } else {
+            out[n++] = run[i++];
+        }
+    }
+    return n;
+}
+
+bool is_ascii(unsigned char c) { return c < 0x80; }
+
+constexpr bool always_safe(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '_' || c == '.' || c == '-' || c == '~' || c == '/';
+}
+
+}  // namespace
+
+PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
+    if (bytes.find('%') == std::string_view::npos) return Py_NewRef(text);
+    char *buffer = static_cast<char *>(PyMem_Malloc(bytes.size()));
+    if (!buffer) return PyErr_NoMemory();
+    PyUnicodeWriter *writer = PyUnicodeWriter_Create(static_cast<Py_ssize_t>(bytes.size()));
+    if (!writer) {
+        PyMem_Free(buffer);
+        return nullptr;
+    }
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < bytes.size();) {
+        const bool ascii = is_ascii(static_cast<unsigned char>(bytes[i]));
+        std::size_t end = i + 1;
+        while (end < bytes.size() && is_ascii(static_cast<unsigned char>(bytes[end])) == ascii) {
+            ++end;
+        }
+        std::string_view run = bytes.substr(i, end - i);
+        if (ascii && run.find('%') != std::string_view::npos) {
+            std::size_t n = percent_decode(run, buffer);
+            ok = PyUnicodeWriter_DecodeUTF8Stateful(writer, buffer, static_cast<Py_ssize_t>(n),
+                                                    "replace", nullptr) == 0;
+        } else {
+            ok = PyUnicodeWriter_WriteUTF8(writer, run.data(), static_cast<Py_ssize_t>(run.size())) ==
+                 0;
+        }
+        i = end;
+    }
+    PyMem_Free(buffer);
+    if (!ok) {
+        PyUnicodeWriter_Discard(writer);
+        return nullptr;
+    }
+    return PyUnicodeWriter_Finish(writer);
+}
+
+PyObject *quote_to_bytes(PyObject *text) {
+    Py_ssize_t size;
+    const char *utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) return nullptr;
+    Py_ssize_t escaped = 0;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (!always_safe(static_cast<unsigned char>(utf8[i]))) ++escaped;
+    }
+    PyObject *result = PyBytes_FromStringAndSize(nullptr, size + 2 * escaped);
+    if (!result) return nullptr;
+    char *out = PyBytes_AS_STRING(result);
+    if (escaped == 0) {
+        std::memcpy(out, utf8, static_cast<std::size_t>(size));
+        return result;
+    }
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (always_safe(c)) {
+            *out++ = static_cast<char>(c);
+        } else {
+            *out++ = '%';
+            *out++ = hex[c >> 4];
+            *out++ = hex[c & 15];
+        }
+    }
+    return result;
+}
+
+}  // namespace vc

@@ -1,0 +1,23 @@
+// Native equivalents of urllib.parse.quote and unquote for the cases the
+// cookie code meets, used only when the module-level name still holds the
+// very function bound at import: results and errors are those of the
+// standard functions.
+#pragma once
+
+#include <Python.h>
+
+#include <string_view>
+
+namespace vc {
+
+// unquote(text), where `text` is the strict UTF-8 decoding of `bytes`: only
+// ASCII runs are percent-decoded, each run's bytes decoded as UTF-8 with
+// errors='replace'; invalid escapes and '+' stay. New reference.
+PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes);
+
+// quote(text).encode() for an exact str: UTF-8 (strict), letters, digits,
+// "_.-~" and "/" kept, every other byte as %XX with upper-case hex. New
+// reference to bytes, or nullptr with the encoder's error.
+PyObject *quote_to_bytes(PyObject *text);
+
+}  // namespace vc

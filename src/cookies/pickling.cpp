@@ -1,0 +1,68 @@
+// Pickle states of the velmora.cookies types. Stored pickles carry these
+// checksums, so a change of the Cookie record needs new ones.
+#include "cookies/cookie.hpp"
+#include "cookies/module_steps.hpp"
+#include "module_support/pickle.hpp"
+
+#include <cstddef>
+
+namespace vc {
+
+namespace {
+
+using vm::StateKind;
+using vm::StateMember;
+
+constexpr vm::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, &imported.datetime};
+
+constexpr StateMember cookie_members[] = {
+    {"_name", offsetof(VelmoraCookie, _name), StateKind::str_or_none},
+    {"_value", offsetof(VelmoraCookie, _value), StateKind::str_or_none},
+    {"domain", offsetof(VelmoraCookie, domain), StateKind::str_or_none},
+    {"expires", offsetof(VelmoraCookie, expires), StateKind::datetime_or_none},
+    {"http_only", offsetof(VelmoraCookie, http_only), StateKind::flag},
+    {"max_age", offsetof(VelmoraCookie, max_age), StateKind::int64},
+    {"path", offsetof(VelmoraCookie, path), StateKind::str_or_none},
+    {"same_site", offsetof(VelmoraCookie, same_site), StateKind::unsigned_enum},
+    {"secure", offsetof(VelmoraCookie, secure), StateKind::flag},
+};
+constexpr vm::StateLayout cookie_state = vm::state_layout(
+    cookie_members, "_name, _value, domain, expires, http_only, max_age, path, same_site, secure",
+    {0x2035a3d, 0xc44a7b0, 0xe7407db}, &cookie_hooks);
+
+// Indexes into the table below.
+enum : std::size_t { kCookieError, kValueTooLong, kCookie };
+
+// In the order in which the module body binds the reconstructors.
+vm::PickleType cookie_pickles[] = {
+    VM_PICKLE_ROW(CookieError_type, CookieError, vm::no_members_state),
+    VM_PICKLE_ROW(CookieValueExceedsMaximumLength_type, CookieValueExceedsMaximumLength,
+                  vm::no_members_state),
+    VM_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
+};
+
+vm::PickleType &row_of(PyTypeObject *type) {
+    if (type == &Cookie_type) return cookie_pickles[kCookie];
+    if (type == &CookieError_type) return cookie_pickles[kCookieError];
+    return cookie_pickles[kValueTooLong];
+}
+
+}  // namespace
+
+int prepare_type_pickling(PyTypeObject *type) { return vm::prepare_pickling(frame, row_of(type)); }
+
+int bind_error_state_methods() {
+    if (vm::bind_state_methods(cookie_pickles[kCookieError]) < 0) return -1;
+    return vm::bind_state_methods(cookie_pickles[kValueTooLong]);
+}
+
+int bind_cookie_state_methods() { return vm::bind_state_methods(cookie_pickles[kCookie]); }
+
+int bind_reconstructors() {
+    for (vm::PickleType &row : cookie_pickles) {
+        if (vm::bind_reconstructor(frame, row) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace vc
