@@ -9,7 +9,7 @@ BENCH_STAMP := .venv/.bench-deps-stamp
 CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
-.PHONY: all venv build test bench test-asan format format-check lint clean
+.PHONY: all venv build test bench test-asan fuzz refleak format format-check lint clean
 
 all: build
 
@@ -46,6 +46,28 @@ test-asan: $(STAMP)
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	VELMORA_SANITIZE=ON PYTHONMALLOC=malloc $(PY) -m pytest -q -p no:cacheprovider; \
 	rc=$$?; VELMORA_WERROR=ON $(PIP_BUILD) . ; exit $$rc
+
+# libFuzzer target of velmora.cookies (clang, ASan+UBSan, coverage of the
+# module) in build/fuzz, run for FUZZ_SECONDS; FUZZ_ARGS go to libFuzzer.
+FUZZ_SECONDS ?= 60
+fuzz: $(STAMP)
+	fuzz/build-fuzzer >/dev/null
+	fuzz/run-fuzzer $(FUZZ_SECONDS) $(FUZZ_ARGS)
+
+# Reference-leak hunt: the modules built for Debian's debug interpreter
+# (.venv-dbg, build/dbg), the suite's operations run in rounds, failing when
+# sys.gettotalrefcount() or sys.getallocatedblocks() keep growing.
+DBG_PY := .venv-dbg/bin/python
+DBG_STAMP := .venv-dbg/.deps-stamp
+$(DBG_STAMP): pyproject.toml
+	scripts/bootstrap-debug-python >/dev/null
+	$(DBG_PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
+	touch $@
+
+refleak: $(DBG_STAMP)
+	VELMORA_WERROR=ON VELMORA_TEST_MODULE=ON $(DBG_PY) -m pip install --no-build-isolation \
+	  --no-deps -q -Cbuild-dir=build/dbg .
+	$(DBG_PY) tools/refleak.py $(REFLEAK_ARGS)
 
 format:
 	scripts/need-tools clang-format

@@ -2,7 +2,9 @@
 
 A parser fed by the network must stay linear: the figure per byte at 1 MiB
 should be no worse than at 1 KiB. Inputs are a single byte repeated (alone,
-as the cookie value, and as an attribute) and many short fragments. Many of
+as the cookie value, and as an attribute), many short fragments, and long
+runs that one step of the parser meets at once (percent escapes, quotes and
+blanks, Max-Age digits, an Expires text). Many of
 them make parse_cookie raise; raising is timed like returning, and the table
 says which happened.
 """
@@ -23,6 +25,15 @@ _FRAGMENTS = (
     ("secure", "a=b then '; Secure' repeated", b"; Secure"),
     ("expires", "a=b then '; Expires=<date>' repeated",
      b"; Expires=Wed, 21 Oct 2015 07:28:00 GMT"),
+    ("samesite", "a=b then '; SameSite=Lax' repeated", b"; SameSite=Lax"),
+    ("empty-keys", "a=b then '; =' repeated", b"; ="),
+)
+# Long stretches that one step of the parser works through at once.
+_RUNS = (
+    ("value-escapes", "a= then '%C3%A9' repeated", b"a=", b"%C3%A9"),
+    ("quoted-blanks", "a=\" then '\" ' repeated", b'a="', b'" '),
+    ("max-age-digits", "a=b; Max-Age= then '1' repeated", b"a=b; Max-Age=", b"1"),
+    ("expires-text", "a=b; Expires= then 'x' repeated", b"a=b; Expires=", b"x"),
 )
 
 
@@ -33,6 +44,7 @@ def _kinds():
             yield f"{byte_slug}-{place_slug}", place_title.format(byte_title), prefix, byte
     for slug, title, fragment in _FRAGMENTS:
         yield slug, title, b"a=b", fragment
+    yield from _RUNS
 
 
 def _length(prefix: bytes, part: bytes, size: int) -> int:

@@ -19,22 +19,25 @@ def caused_by_memory_error(exc: BaseException | None) -> bool:
     return False
 
 
-def fail_each_allocation(operation, check=None, expect=()):
+def fail_each_allocation(operation, check=None, expect=(), setup=None):
     """Runs `operation` once per allocation it makes, failing that allocation.
 
     Every run must end in success or in an exception that a MemoryError
     caused; `check(result_or_exception)` may inspect what was left behind.
     An operation that fails on its own raises one of `expect` once no
-    allocation fails. Returns the number of runs until it completed.
+    allocation fails. With `setup`, each run first calls it (allocations
+    succeed there) and hands its result to `operation`. Returns the number
+    of runs until it completed.
     """
     for k in range(MAX_STEPS):
+        target = setup() if setup else None
         gc.collect()
         gc.disable()
         error = None
         result = None
         _testcapi.set_nomemory(k, k + 1)
         try:
-            result = operation()
+            result = operation(target) if setup else operation()
         except BaseException as exc:  # noqa: BLE001 - every outcome is inspected
             error = exc
         finally:

@@ -1,0 +1,186 @@
+"""Reference-leak hunt in the manner of CPython's ``regrtest -R``.
+
+Runs the operations of the test suite (the tables of the allocation-failure,
+leak and hostile-callable tests, pickling of every type, and every input of
+the fuzz seed corpus through the native function table) one by one: WARMUP
+rounds first, so that caches fill, then ROUNDS measured rounds, reading
+sys.gettotalrefcount() and sys.getallocatedblocks() after each. Every round
+calls the operation CALLS times. An operation whose reference total, or whose
+allocated blocks, grew in every measured round leaks.
+
+Needs a debug interpreter; ``make refleak`` builds the modules for Debian's
+python3.14d and runs this. Usage:
+
+    python tools/refleak.py [-w WARMUP] [-n ROUNDS] [-c CALLS] [-k SUBSTRING]
+"""
+
+import argparse
+import copy
+import datetime
+import gc
+import linecache
+import os
+import pickle
+import re
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TESTS = os.path.join(ROOT, "tests")
+CORPUS = os.path.join(ROOT, "fuzz", "corpus")
+
+
+def cookie_operations():
+    import test_allocation_failures as failures
+    import test_cookie_leaks as leaks
+    import test_hostile_callables as hostile
+
+    from velmora.cookies import Cookie
+
+    ops = {}
+    for name, op in failures.COOKIE_OPERATIONS.items():
+        ops[f"cookies: {name}"] = op
+    for name, (op, _) in failures.FAILING_COOKIE_OPERATIONS.items():
+        ops[f"cookies, failing: {name}"] = op
+    for attribute, new in failures.SETTERS:
+        ops[f"cookies, setter: {attribute} = {new!r:.30}"] = (
+            lambda attribute=attribute, new=new:
+            setattr(Cookie("n", "v", failures.D, "d", "/p"), attribute, new))
+    ops["cookies, setstate"] = lambda: Cookie.__new__(Cookie).__setstate__(failures.STATE)
+    ops["cookies, deepcopy"] = lambda: copy.deepcopy(failures.COOKIE)
+    leak_ops, _ = leaks.operations()
+    for index, op in enumerate(leak_ops):
+        ops[f"cookies, leak table #{index}"] = op
+    for name, (op, _) in hostile.HOSTILE.items():
+        ops[f"hostile: {name}"] = op
+    for name, (op, _) in hostile.SURVIVABLE.items():
+        ops[f"hostile, survivable: {name}"] = op
+    return ops
+
+
+def exception_operations():
+    import test_allocation_failures as failures
+    import test_exception_leaks as leaks
+
+    ops = {}
+    for name, op in failures.EXCEPTION_OPERATIONS.items():
+        ops[f"exceptions: {name}"] = op
+    for name, (op, _) in failures.FAILING_OPERATIONS.items():
+        ops[f"exceptions, failing: {name}"] = op
+    for kind, factory in leaks.FACTORIES.items():
+        ops[f"exceptions: {kind.__name__}"] = lambda factory=factory: factory(7)
+        ops[f"exceptions, pickle: {kind.__name__}"] = (
+            lambda factory=factory: pickle.loads(pickle.dumps(factory(7))))
+        ops[f"exceptions, copy: {kind.__name__}"] = lambda factory=factory: copy.copy(factory(7))
+    for kind, factory in leaks.FAILING.items():
+        ops[f"exceptions, failing: {kind.__name__}"] = lambda factory=factory: factory(7)
+    return ops
+
+
+def corpus_operations():
+    """The fuzz target's calls, for every seed input."""
+    from velmora import _velmora_capi_test as capi
+
+    def run(raw):
+        try:
+            cookie = capi.parse_cookie(raw)
+        except Exception:
+            pass
+        else:
+            try:
+                capi.parse_cookie(capi.write_cookie_for_response(cookie))
+            except ValueError:
+                pass
+            capi.clone(cookie)
+        try:
+            capi.datetime_to_cookie_format(capi.datetime_from_cookie_format(raw))
+        except Exception:
+            pass
+        try:
+            capi.split_value(raw, raw[1:1 + raw[0] % 4] if raw else b"")
+        except ValueError:
+            pass
+        capi.same_site_mode_from_bytes(raw)
+
+    ops = {}
+    for name in sorted(os.listdir(CORPUS)):
+        with open(os.path.join(CORPUS, name), "rb") as f:
+            raw = f.read()
+        ops[f"corpus: {name}"] = lambda raw=raw: run(raw)
+    return ops
+
+
+def clear_caches():
+    """Empties the interpreter caches that fill on first use, as regrtest does."""
+    re.purge()
+    linecache.clearcache()
+    sys._clear_internal_caches()
+    for _ in range(3):
+        gc.collect()
+
+
+def measure():
+    clear_caches()
+    return sys.gettotalrefcount(), sys.getallocatedblocks()
+
+
+def leaks(deltas):
+    # As regrtest: a leak grows every time; [3, 0, 0] or [8, -8, 1] is noise.
+    return all(delta >= 1 for delta in deltas)
+
+
+def call(op, times):
+    for _ in range(times):
+        try:
+            op()
+        except Exception:
+            pass
+
+
+def hunt(op, warmup, rounds, calls):
+    """Reference and block deltas of the measured rounds."""
+    call(op, warmup * calls)
+    refs, blocks = [], []
+    before = measure()
+    for _ in range(rounds):
+        call(op, calls)
+        after = measure()
+        refs.append(after[0] - before[0])
+        blocks.append(after[1] - before[1])
+        before = after
+    return refs, blocks
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("-w", "--warmup", type=int, default=3)
+    parser.add_argument("-n", "--rounds", type=int, default=5)
+    parser.add_argument("-c", "--calls", type=int, default=8)
+    parser.add_argument("-k", "--only", default="", help="operations whose name holds this")
+    options = parser.parse_args(argv)
+    if not hasattr(sys, "gettotalrefcount"):
+        sys.exit("refleak: needs a debug interpreter (sys.gettotalrefcount)")
+    sys.path.insert(0, TESTS)
+    operations = {**exception_operations(), **cookie_operations(), **corpus_operations()}
+    selected = {name: op for name, op in operations.items() if options.only in name}
+    # Everything once before anything is measured: first calls import and
+    # cache what later calls share.
+    for op in selected.values():
+        call(op, 1)
+    # What exists now stays: moved out of the collector's way, so that the
+    # collections of every measurement only walk what the operations made.
+    gc.collect()
+    gc.freeze()
+    failed = []
+    for name, op in selected.items():
+        refs, blocks = hunt(op, options.warmup, options.rounds, options.calls)
+        if leaks(refs) or leaks(blocks):
+            failed.append(name)
+            print(f"LEAK {name}: references {refs}, blocks {blocks}", flush=True)
+    print(f"refleak: {options.warmup} warm-up and {options.rounds} measured rounds of "
+          f"{options.calls} calls per operation")
+    print(f"refleak: {len(selected) - len(failed)} passed, {len(failed)} failed")
+    return 1 if failed or not selected else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
