@@ -255,6 +255,11 @@ void parse(PyObject *input) {
     if (!outcome(copy, "clone")) finding("cloning a parsed cookie failed");
     expect_sole_owner(reinterpret_cast<PyObject *>(copy), "clone");
     Py_DECREF(copy);
+    // Nothing else holds what the cookie holds.
+    for (PyObject *field :
+         {cookie->_name, cookie->_value, cookie->expires, cookie->domain, cookie->path}) {
+        expect_sole_owner(field, "a field of the parsed cookie");
+    }
     expect_sole_owner(reinterpret_cast<PyObject *>(cookie), "parsed cookie");
     Py_DECREF(cookie);
 }
