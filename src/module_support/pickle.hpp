@@ -57,9 +57,9 @@ struct PickleHooks {
     PyObject *(*enum_member)(uint32_t code);
     // Name of the native enumeration type in the OverflowError texts.
     const char *enum_type_name;
-    // The variable holding datetime.datetime once the module imported it;
-    // needed by datetime_or_none.
-    PyTypeObject *const *datetime_type;
+    // datetime.datetime as the module imported it, or nullptr with an
+    // exception set when it has not yet; needed by datetime_or_none.
+    PyTypeObject *(*datetime_type)();
 };
 
 // The state layout of one or more types: members sorted by name, the member
