@@ -172,3 +172,12 @@ def test_round_trip(name, value, expires, domain, path, http_only, secure, max_a
 def test_writer_refuses_what_is_no_cookie(obj):
     with pytest.raises(TypeError, match="write_cookie_for_response\\(\\) expects a Cookie"):
         write(obj)
+
+
+def test_quote_is_looked_up_before_the_attribute_is_read(monkeypatch):
+    class Sub(Cookie):
+        name = property(lambda self: 1 / 0, Cookie.name.__set__)
+
+    monkeypatch.delattr(cookies, "quote")
+    with pytest.raises(NameError):
+        write(Sub("a", "b"))

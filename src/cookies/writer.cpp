@@ -33,13 +33,18 @@ PyObject *cookie_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *fiel
     return PyObject_GetAttr(as_object(cookie), name);
 }
 
-// quote(text).encode(), with quote looked up for this use. Anything but the
-// bound standard function with an exact str goes through Python calls.
-PyObject *quoted_bytes(PyObject *text) {
+// quote(cookie.<attribute>).encode(), with quote looked up for this use
+// before the attribute is read. Anything but the bound standard function
+// with an exact str goes through Python calls.
+PyObject *quoted_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field) {
     Ref quote = Ref::steal(frame.lookup(constants.quote));
     if (!quote) return nullptr;
-    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) return quote_to_bytes(text);
-    Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), text));
+    Ref text = Ref::steal(cookie_attribute(cookie, name, field));
+    if (!text) return nullptr;
+    if (quote.get() == bound.quote && PyUnicode_CheckExact(text.get())) {
+        return quote_to_bytes(text.get());
+    }
+    Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), text.get()));
     if (!quoted) return nullptr;
     return PyObject_CallMethodNoArgs(quoted.get(), constants.encode);
 }
@@ -130,13 +135,9 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     std::size_t count = 0;
 
     // 1. quote(name).encode() + b"=" + quote(value).encode()
-    Ref name = Ref::steal(cookie_attribute(cookie, constants.name, cookie->_name));
-    if (!name) return nullptr;
-    Ref name_bytes = Ref::steal(quoted_bytes(name.get()));
+    Ref name_bytes = Ref::steal(quoted_attribute(cookie, constants.name, cookie->_name));
     if (!name_bytes) return nullptr;
-    Ref value = Ref::steal(cookie_attribute(cookie, constants.value, cookie->_value));
-    if (!value) return nullptr;
-    Ref value_bytes = Ref::steal(quoted_bytes(value.get()));
+    Ref value_bytes = Ref::steal(quoted_attribute(cookie, constants.value, cookie->_value));
     if (!value_bytes) return nullptr;
     Part &pair = parts[0];
     if (PyBytes_Check(name_bytes.get()) && PyBytes_Check(value_bytes.get())) {
