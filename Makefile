@@ -17,7 +17,7 @@ $(PY):
 	scripts/bootstrap-python >/dev/null
 
 $(STAMP): $(PY) pyproject.toml
-	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
+	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.18"
 	touch $@
 
 venv: $(STAMP)
