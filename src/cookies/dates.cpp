@@ -16,6 +16,10 @@ void raise_none_has_no(const char *attribute) {
 
 PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int) {
     PyObject *self = reinterpret_cast<PyObject *>(value);
+    if (!self) {
+        PyErr_BadInternalCall();
+        return nullptr;
+    }
     // Ordinary method calls, so that subclasses overriding strftime (or str
     // subclasses overriding encode) are honoured.
     Ref text = Ref::steal(PyObject_CallMethodOneArg(self, constants.strftime,
@@ -35,6 +39,10 @@ PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int) {
     // parsedate_to_datetime fails the same way whatever is passed.
     Ref parse = Ref::steal(frame.lookup(constants.parsedate_to_datetime));
     if (!parse) return nullptr;
+    if (!value) {
+        PyErr_BadInternalCall();
+        return nullptr;
+    }
     if (value == Py_None) {
         raise_none_has_no("decode");
         return nullptr;

@@ -27,6 +27,10 @@ PyObject *bytes_of(std::string_view bytes) {
 
 // Native callers outside the contract get an exception, never a crash.
 bool check_bytes(PyObject *value, const char *what) {
+    if (!value) {
+        PyErr_BadInternalCall();
+        return false;
+    }
     if (PyBytes_Check(value)) return true;
     if (value == Py_None) {
         raise_none_has_no(what);

@@ -119,6 +119,12 @@ PyObject *join(Part *parts, std::size_t count) {
 }  // namespace
 
 PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
+    // Native callers pass a Cookie; anything else would be read as one.
+    if (!cookie || !PyObject_TypeCheck(as_object(cookie), &Cookie_type)) {
+        PyErr_Format(PyExc_TypeError, "write_cookie_for_response() expects a Cookie, got %.200s",
+                     cookie ? Py_TYPE(as_object(cookie))->tp_name : "NULL");
+        return nullptr;
+    }
     // Name, value and the eight optional attributes at most.
     Part parts[9];
     std::size_t count = 0;
