@@ -29,10 +29,12 @@
  *
  * Conventions of every entry in this header
  *   - Hold the interpreter lock (an attached thread state) for every call.
- *   - No entry checks the types of its arguments: passing anything but what
- *     its comment names is undefined behaviour. Check untrusted objects
- *     first (PyBytes_CheckExact, PyObject_TypeCheck with
- *     VelmoraCookiesAPI.cookie_type).
+ *   - Pass exactly what each comment names. The entries do not validate
+ *     their arguments beyond refusing, with an exception, what would crash
+ *     them (NULL, a non-bytes where bytes are read, a non-Cookie given to
+ *     the writer); check untrusted objects first (PyBytes_CheckExact,
+ *     PyObject_TypeCheck with VelmoraCookiesAPI.cookie_type). The method
+ *     table's clone trusts its argument entirely.
  *   - Arguments are borrowed: no entry steals or keeps a reference that the
  *     caller passes, so the caller still owns and releases its own.
  *   - Results are new references, owned by the caller, who releases them with
@@ -144,8 +146,8 @@ static inline VelmoraCookie *VelmoraCookie_Clone(VelmoraCookie *cookie) {
 /* ------------------------------------------------------------------------
  * The native function table, velmora.cookies.__pyx_capi__: a dict from
  * function name to a capsule whose name is the declaration text below.
- * Every function must be called with the interpreter lock held; none checks
- * the types of its arguments. Arguments are borrowed. Results are new
+ * Every function must be called with the interpreter lock held and given
+ * what its comment names. Arguments are borrowed. Results are new
  * references; a failure returns NULL with the Python error set. The int
  * flag of three of them is ignored (Python wrappers pass 1, the module's
  * own callers 0): pass 0.
@@ -184,7 +186,8 @@ typedef PyObject *(*VelmoraCookies_datetime_to_cookie_format)(PyDateTime_DateTim
 typedef PyObject *(*VelmoraCookies_split_value)(PyObject *raw_value, PyObject *separator);
 
 /* write_cookie_for_response(cookie)
- * Takes: cookie, a Cookie (or subclass instance); never NULL or None.
+ * Takes: cookie, a Cookie (or subclass instance); anything else, NULL
+ * included, fails with TypeError.
  * Returns: a new reference to bytes, the value of one Set-Cookie header
  * (without the header name or line end): name=value percent-encoded by the
  * module's quote, then "Expires=...", "Max-Age=N" (for max_age 0 or more),
