@@ -50,7 +50,7 @@ class Cookie:
         http_only: bool = False,
         secure: bool = False,
         max_age: int = -1,
-        same_site: int = 0,
+        same_site: int = 0,  # CookieSameSiteMode.UNDEFINED
     ) -> None: ...
     @property
     def name(self) -> str: ...
