@@ -5,7 +5,6 @@
 #include "module_support/ref.hpp"
 #include "module_support/truth.hpp"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -46,18 +45,53 @@ PyObject *quoted_bytes(PyObject *text) {
 
 // A header value must never hold a control byte: a CR or LF would start a
 // new header line in the response, whatever put it there.
+bool is_control_byte(char ch) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7f;
+}
+
+// Eight bytes at a time: a byte below 0x20 or equal to 0x7F in a word sets
+// the high bit of the word's "less than" or "zero" test.
+bool has_control_byte(std::string_view bytes) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        const uint64_t below_blank = (word - kOnes * 0x20) & ~word & kHighs;
+        const uint64_t del = word ^ (kOnes * 0x7f);
+        if (below_blank | ((del - kOnes) & ~del & kHighs)) return true;
+    }
+    for (; i < bytes.size(); ++i) {
+        if (is_control_byte(bytes[i])) return true;
+    }
+    return false;
+}
+
 bool check_no_control_bytes(std::string_view bytes, const char *attribute) {
+    if (!has_control_byte(bytes)) return true;
     for (char ch : bytes) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7f) {
+        if (is_control_byte(ch)) {
             PyErr_Format(PyExc_ValueError,
                          "cookie %s contains the control byte 0x%02X, which cannot be written "
                          "into a Set-Cookie header",
-                         attribute, c);
-            return false;
+                         attribute, static_cast<unsigned char>(ch));
+            break;
         }
     }
-    return true;
+    return false;
+}
+
+// The decimal text of a non-negative number, as str() writes it, at the end
+// of `buffer`; returns where it starts.
+char *decimal_text(uint64_t value, char *end) {
+    char *at = end;
+    do {
+        *--at = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return at;
 }
 
 // The bytes of a part's object; only bytes (or a subclass) can be joined.
@@ -182,10 +216,10 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     // 3. Max-Age, when not negative.
     char max_age_text[24];
     if (cookie->max_age >= 0) {
-        int n = std::snprintf(max_age_text, sizeof max_age_text, "%lld",
-                              static_cast<long long>(cookie->max_age));
+        char *end = max_age_text + sizeof max_age_text;
+        char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end);
         parts[count].prefix = "Max-Age=";
-        parts[count].bytes = {max_age_text, static_cast<std::size_t>(n)};
+        parts[count].bytes = {start, static_cast<std::size_t>(end - start)};
         ++count;
     }
 
