@@ -32,15 +32,62 @@ PyObject *cookie_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *fiel
     return PyObject_GetAttr(as_object(cookie), name);
 }
 
-// quote(text).encode(), with quote looked up for this use. Anything but the
-// bound standard function with an exact str goes through Python calls.
-PyObject *quoted_bytes(PyObject *text) {
+// Names and values whose quoted form fits here need no bytes object of their
+// own: most cookies.
+constexpr std::size_t kInlineQuoted = 128;
+
+// quote(text).encode() for the name=value pair.
+struct Quoted {
+    char inline_bytes[kInlineQuoted];
+    std::string_view bytes;  // the result, when it is bytes
+    Ref object;              // the result object, unless it is inline
+    bool native = false;     // percent-encoded here: no control byte can be in it
+};
+
+// quote(text).encode(), with quote looked up for this use. The bound standard
+// function on an exact str runs natively, into the inline buffer when the
+// result fits; anything else goes through Python calls.
+bool quote_text(PyObject *text, Quoted &out) {
     Ref quote = Ref::steal(frame.lookup(constants.quote));
-    if (!quote) return nullptr;
-    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) return quote_to_bytes(text);
+    if (!quote) return false;
+    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) {
+        Py_ssize_t length;
+        const char *data = PyUnicode_AsUTF8AndSize(text, &length);
+        if (!data) return false;
+        std::string_view utf8(data, static_cast<std::size_t>(length));
+        std::size_t size = quoted_size(utf8);
+        char *target = out.inline_bytes;
+        if (size > kInlineQuoted) {
+            out.object =
+                Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+            if (!out.object) return false;
+            target = PyBytes_AS_STRING(out.object.get());
+        }
+        write_quoted(utf8, target);
+        out.bytes = {target, size};
+        out.native = true;
+        return true;
+    }
     Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), text));
-    if (!quoted) return nullptr;
-    return PyObject_CallMethodNoArgs(quoted.get(), constants.encode);
+    if (!quoted) return false;
+    out.object = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
+    if (!out.object) return false;
+    if (PyBytes_Check(out.object.get())) {
+        out.bytes = {PyBytes_AS_STRING(out.object.get()),
+                     static_cast<std::size_t>(PyBytes_GET_SIZE(out.object.get()))};
+    }
+    return true;
+}
+
+bool is_bytes(const Quoted &quoted) {
+    return quoted.native || PyBytes_Check(quoted.object.get());
+}
+
+// The result as an object, for the interpreter's + operator.
+PyObject *quoted_object(const Quoted &quoted) {
+    if (quoted.object) return Py_NewRef(quoted.object.get());
+    return PyBytes_FromStringAndSize(quoted.bytes.data(),
+                                     static_cast<Py_ssize_t>(quoted.bytes.size()));
 }
 
 // A header value must never hold a control byte: a CR or LF would start a
@@ -160,25 +207,29 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     // 1. quote(name).encode() + b"=" + quote(value).encode()
     Ref name = Ref::steal(cookie_attribute(cookie, constants.name, cookie->_name));
     if (!name) return nullptr;
-    Ref name_bytes = Ref::steal(quoted_bytes(name.get()));
-    if (!name_bytes) return nullptr;
+    Quoted quoted_name;
+    if (!quote_text(name.get(), quoted_name)) return nullptr;
     Ref value = Ref::steal(cookie_attribute(cookie, constants.value, cookie->_value));
     if (!value) return nullptr;
-    Ref value_bytes = Ref::steal(quoted_bytes(value.get()));
-    if (!value_bytes) return nullptr;
+    Quoted quoted_value;
+    if (!quote_text(value.get(), quoted_value)) return nullptr;
     Part &pair = parts[0];
-    if (PyBytes_Check(name_bytes.get()) && PyBytes_Check(value_bytes.get())) {
-        if (!bytes_view(name_bytes.get(), &pair.prefix, 0) ||
-            !check_no_control_bytes(pair.prefix, "name") ||
-            !bytes_view(value_bytes.get(), &pair.bytes, 0) ||
-            !check_no_control_bytes(pair.bytes, "value")) {
+    if (is_bytes(quoted_name) && is_bytes(quoted_value)) {
+        if ((!quoted_name.native && !check_no_control_bytes(quoted_name.bytes, "name")) ||
+            (!quoted_value.native && !check_no_control_bytes(quoted_value.bytes, "value"))) {
             return nullptr;
         }
+        pair.prefix = quoted_name.bytes;
         pair.middle = "=";
-        pair.owners[0] = std::move(name_bytes);
-        pair.owners[1] = std::move(value_bytes);
+        pair.bytes = quoted_value.bytes;
+        pair.owners[0] = std::move(quoted_name.object);
+        pair.owners[1] = std::move(quoted_value.object);
     } else {
         // Overridden quote or encode results: the interpreter's + operator.
+        Ref name_bytes = Ref::steal(quoted_object(quoted_name));
+        if (!name_bytes) return nullptr;
+        Ref value_bytes = Ref::steal(quoted_object(quoted_value));
+        if (!value_bytes) return nullptr;
         Ref equals = Ref::steal(PyBytes_FromStringAndSize("=", 1));
         if (!equals) return nullptr;
         Ref head = Ref::steal(PyNumber_Add(name_bytes.get(), equals.get()));
