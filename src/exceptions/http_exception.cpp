@@ -5,6 +5,7 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/truth.hpp"
 
 #include <cstddef>
 #include <iterator>
@@ -92,7 +93,7 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageClass &cls = message_classes[I];
     PyObject *message = Py_None;
     if (vm::bind_tuple(message_signature, args, kwds, &message) < 0) return -1;
-    int truth = PyObject_IsTrue(message);
+    int truth = vm::truth_of(message);
     if (truth < 0) return -1;
     if (truth) return init_after_http_subclass(cls.type, self, cls.status_obj, message, nullptr);
     return init_after_http_subclass(cls.type, self, cls.status_obj, cls.message_obj,
