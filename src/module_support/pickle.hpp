@@ -98,15 +98,24 @@ constexpr bool text_lists(const StateMember *members, std::size_t count, const c
     return *text == '\0';
 }
 
+// A hook that is given. Builds with null-pointer sanitizing (which implies
+// -fno-delete-null-pointer-checks) cannot compare the address of an extern
+// function or variable with null at compile time; only a hook left null is
+// then caught.
+template <typename T>
+constexpr bool given(T *hook) {
+    return !__builtin_constant_p(hook != nullptr) || hook != nullptr;
+}
+
 constexpr bool hooks_cover(const StateMember *members, std::size_t count,
                            const PickleHooks *hooks) {
     for (std::size_t i = 0; i < count; ++i) {
         StateKind kind = members[i].kind;
         if (kind == StateKind::unsigned_enum &&
-            !(hooks && hooks->enum_member && hooks->enum_type_name)) {
+            !(hooks && given(hooks->enum_member) && given(hooks->enum_type_name))) {
             return false;
         }
-        if (kind == StateKind::datetime_or_none && !(hooks && hooks->datetime_type)) {
+        if (kind == StateKind::datetime_or_none && !(hooks && given(hooks->datetime_type))) {
             return false;
         }
     }
