@@ -9,7 +9,7 @@ BENCH_STAMP := .venv/.bench-deps-stamp
 CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
-.PHONY: all venv build test bench test-asan fuzz refleak format format-check lint clean
+.PHONY: all venv build test bench package-check test-asan fuzz refleak format format-check lint clean
 
 all: build
 
@@ -17,7 +17,7 @@ $(PY):
 	scripts/bootstrap-python >/dev/null
 
 $(STAMP): $(PY) pyproject.toml
-	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
+	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.18"
 	touch $@
 
 venv: $(STAMP)
@@ -37,6 +37,12 @@ $(BENCH_STAMP): $(STAMP) pyproject.toml
 # BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--callgrind
 bench: build $(BENCH_STAMP)
 	$(PY) benchmarks/run.py $(BENCH_ARGS)
+	$(PY) benchmarks/readme_table.py
+
+# The distributions alone: a release wheel (own build directory) installed
+# into a fresh venv and imported, and the sdist. `make test` runs it too.
+package-check: $(STAMP)
+	$(PY) -m pytest -q tests/test_packaging.py
 
 # AddressSanitizer + UndefinedBehaviorSanitizer build, run with the
 # interpreter preloading the sanitizer runtime.

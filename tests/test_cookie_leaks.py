@@ -1,12 +1,15 @@
 """No reference or memory is lost by construction, the failure path of every
-setter and constructor check, or clone."""
+setter and constructor check, clone, or pickling and its failure paths."""
 
+import copy
 import datetime
+import pickle
 import sys
 
 import pytest
 
-from velmora.cookies import Cookie
+import velmora.cookies as cookies
+from velmora.cookies import Cookie, CookieError
 
 ITERATIONS = 100_000
 
@@ -97,7 +100,41 @@ def operations():
         attempt(sub, "domain", "x"),
         attempt(sub, "value", value),
     ]
+    ops += pickle_operations(name, value, expires)
     return ops, (name, value, expires)
+
+
+def pickle_operations(name, value, expires):
+    state = (name, value, "d", expires, True, 60, "/p", 7, False)
+    unpickle, checksum = cookies.__pyx_unpickle_Cookie, 0x2035A3D
+    jar = SubCookie(name, value, expires)
+    jar.tag = [value]
+    error = CookieError(name)
+    error.hint = value
+
+    def setstate(state):
+        def run():
+            Cookie.__new__(Cookie).__setstate__(state)
+
+        return run
+
+    return [
+        jar.__reduce__,
+        lambda: pickle.loads(pickle.dumps(jar)),
+        lambda: copy.copy(jar),
+        setstate(state),
+        setstate(state + ({"a": value},)),  # no instance dictionary
+        setstate(state[:3] + (datetime.date(2020, 1, 1),) + state[4:]),
+        setstate(state[:7] + (-1,) + state[8:]),
+        setstate(state[:5]),
+        lambda: unpickle(SubCookie, checksum, state + ({"a": value},)),
+        lambda: unpickle(Cookie, 1, state),
+        lambda: unpickle(int, checksum, state),
+        lambda: unpickle(Cookie, checksum, [value]),
+        error.__reduce_tavrin__,
+        lambda: error.__setstate_tavrin__(({"b": name},)),
+        lambda: cookies.__pyx_unpickle_CookieError(ValueError, 0xE3B0C44, None),
+    ]
 
 
 def run(ops, times):

@@ -71,9 +71,13 @@ class TestCallTimeLookup:
 
     @pytest.fixture
     def saved_mode(self):
-        saved = cookies.CookieSameSiteMode
-        yield saved
-        cookies.CookieSameSiteMode = saved
+        namespace = vars(cookies)
+        snapshot = dict(namespace)
+        yield cookies.CookieSameSiteMode
+        # Put back in its order: a deleted and re-added name would move to the
+        # end of the namespace, whose order other tests check.
+        namespace.clear()
+        namespace.update(snapshot)
         if hasattr(builtins, "CookieSameSiteMode"):
             del builtins.CookieSameSiteMode
 

@@ -36,6 +36,10 @@ M = CookieSameSiteMode
     (dict(name="caf\u00e9", value="1=2"), b"caf%C3%A9=1%3D2"),
     (dict(name="a", value="~_.-/ +%\x00\x7f"), b"a=~_.-/%20%2B%25%00%7F"),
     (dict(name="a", value="b", domain="\u00e9.example"), "a=b; Domain=\u00e9.example".encode()),
+    # Around the size of the writer's inline buffer for quoted names and values.
+    (dict(name="n", value="\u00e9" * 100), b"n=" + b"%C3%A9" * 100),
+    (dict(name="x" * 127, value="y" * 128), b"x" * 127 + b"=" + b"y" * 128),
+    (dict(name="x" * 129, value=" " * 43), b"x" * 129 + b"=" + b"%20" * 43),
     (dict(name="a", value="b", expires=D.replace(microsecond=5)),
      b"a=b; Expires=Wed, 21 Oct 2015 07:28:00 GMT"),
 ])
@@ -172,3 +176,12 @@ def test_round_trip(name, value, expires, domain, path, http_only, secure, max_a
 def test_writer_refuses_what_is_no_cookie(obj):
     with pytest.raises(TypeError, match="write_cookie_for_response\\(\\) expects a Cookie"):
         write(obj)
+
+
+def test_quote_is_looked_up_before_the_attribute_is_read(monkeypatch):
+    class Sub(Cookie):
+        name = property(lambda self: 1 / 0, Cookie.name.__set__)
+
+    monkeypatch.delattr(cookies, "quote")
+    with pytest.raises(NameError):
+        write(Sub("a", "b"))

@@ -64,12 +64,7 @@ def unpickler(name):
 
 
 def module_type(module_name, type_name):
-    try:
-        module = importlib.import_module(f"velmora.{module_name}")
-    except ImportError:
-        pytest.skip(f"velmora.{module_name} is not built yet")
-    if not hasattr(module, type_name) or not hasattr(module, f"__pyx_unpickle_{type_name}"):
-        pytest.skip(f"{type_name} or its pickle support is not built yet")
+    module = importlib.import_module(f"velmora.{module_name}")
     return module, getattr(module, type_name)
 
 

@@ -17,6 +17,28 @@ namespace {
 // Limit of RFC 6265 section 6.1 that user agents are expected to honour.
 constexpr Py_ssize_t kMaxValueBytes = 4096;
 
+// The length of str.encode() of an exact str, counted without encoding it;
+// -1 when the text holds a surrogate, which strict UTF-8 cannot encode.
+Py_ssize_t utf8_length(PyObject *text) {
+    const Py_ssize_t count = PyUnicode_GET_LENGTH(text);
+    if (PyUnicode_IS_ASCII(text)) return count;
+    const void *data = PyUnicode_DATA(text);
+    const int kind = PyUnicode_KIND(text);
+    Py_ssize_t length = count;
+    if (kind == PyUnicode_1BYTE_KIND) {
+        // Latin-1: two bytes from U+0080 up.
+        const Py_UCS1 *chars = static_cast<const Py_UCS1 *>(data);
+        for (Py_ssize_t i = 0; i < count; ++i) length += chars[i] >> 7;
+        return length;
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c >= 0xD800 && c <= 0xDFFF) return -1;
+        length += (c >= 0x80) + (c >= 0x800) + (c >= 0x10000);
+    }
+    return length;
+}
+
 int raise_not_deletable() {
     PyErr_SetString(PyExc_NotImplementedError, "__del__");
     return -1;
@@ -151,14 +173,17 @@ int cookie_set_value(PyObject *self, PyObject *value, void *) {
 
 bool check_value_length(PyObject *value) {
     Py_ssize_t length;
-    if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
-        length = PyUnicode_GET_LENGTH(value);
+    if (PyUnicode_CheckExact(value)) {
+        length = utf8_length(value);
+        // str.encode() refuses surrogates: its own error, raised by encoding.
+        if (length < 0) {
+            Ref refused = Ref::steal(PyUnicode_AsUTF8String(value));
+            if (!refused) return false;
+            length = PyBytes_GET_SIZE(refused.get());
+        }
     } else {
-        // str.encode() of an exact str is its strict UTF-8 encoding; anything
-        // else has its own encode method called.
-        Ref encoded = Ref::steal(PyUnicode_CheckExact(value)
-                                     ? PyUnicode_AsUTF8String(value)
-                                     : PyObject_CallMethodNoArgs(value, constants.encode));
+        // Anything else has its own encode method called.
+        Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(value, constants.encode));
         if (!encoded) return false;
         length = PyObject_Length(encoded.get());
         if (length < 0) return false;

@@ -3,6 +3,7 @@
 
 #include "module_support/ref.hpp"
 
+#include <array>
 #include <cstring>
 
 namespace vc {
@@ -40,10 +41,19 @@ std::size_t percent_decode(std::string_view run, char *out) {
 
 bool is_ascii(unsigned char c) { return c < 0x80; }
 
-constexpr bool always_safe(unsigned char c) {
+constexpr bool is_safe_byte(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            c == '_' || c == '.' || c == '-' || c == '~' || c == '/';
 }
+
+// The bytes quote() keeps, by value.
+constexpr auto kSafeBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = is_safe_byte(static_cast<unsigned char>(c));
+    return table;
+}();
+
+bool always_safe(unsigned char c) { return kSafeBytes[c]; }
 
 }  // namespace
 
@@ -82,24 +92,18 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
     return PyUnicodeWriter_Finish(writer);
 }
 
-PyObject *quote_to_bytes(PyObject *text) {
-    Py_ssize_t size;
-    const char *utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!utf8) return nullptr;
-    Py_ssize_t escaped = 0;
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        if (!always_safe(static_cast<unsigned char>(utf8[i]))) ++escaped;
+std::size_t quoted_size(std::string_view utf8) {
+    std::size_t size = utf8.size();
+    for (char c : utf8) {
+        if (!always_safe(static_cast<unsigned char>(c))) size += 2;
     }
-    PyObject *result = PyBytes_FromStringAndSize(nullptr, size + 2 * escaped);
-    if (!result) return nullptr;
-    char *out = PyBytes_AS_STRING(result);
-    if (escaped == 0) {
-        std::memcpy(out, utf8, static_cast<std::size_t>(size));
-        return result;
-    }
+    return size;
+}
+
+void write_quoted(std::string_view utf8, char *out) {
     static constexpr char hex[] = "0123456789ABCDEF";
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
+    for (char ch : utf8) {
+        unsigned char c = static_cast<unsigned char>(ch);
         if (always_safe(c)) {
             *out++ = static_cast<char>(c);
         } else {
@@ -108,7 +112,6 @@ PyObject *quote_to_bytes(PyObject *text) {
             *out++ = hex[c & 15];
         }
     }
-    return result;
 }
 
 }  // namespace vc

@@ -15,9 +15,11 @@ namespace vc {
 // errors='replace'; invalid escapes and '+' stay. New reference.
 PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes);
 
-// quote(text).encode() for an exact str: UTF-8 (strict), letters, digits,
-// "_.-~" and "/" kept, every other byte as %XX with upper-case hex. New
-// reference to bytes, or nullptr with the encoder's error.
-PyObject *quote_to_bytes(PyObject *text);
+// quote(text).encode() for an exact str, in two steps on the strict UTF-8
+// bytes of the text (letters, digits, "_.-~" and "/" kept, every other byte
+// as %XX with upper-case hex): the size of the result, and the result written
+// to `out`, which holds that many bytes.
+std::size_t quoted_size(std::string_view utf8);
+void write_quoted(std::string_view utf8, char *out);
 
 }  // namespace vc

@@ -13,7 +13,7 @@ namespace {
 using vm::StateKind;
 using vm::StateMember;
 
-constexpr vm::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, &imported.datetime};
+constexpr vm::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, datetime_type};
 
 constexpr StateMember cookie_members[] = {
     {"_name", offsetof(VelmoraCookie, _name), StateKind::str_or_none},

@@ -10,6 +10,55 @@ using vm::Ref;
 
 namespace {
 
+// CookieSameSiteMode as the module body created it, and the four members read
+// from it. The name is still looked up on every call; only when the lookup
+// finds this very class, unchanged since the member was read (the version
+// tags of the class and of its metaclass change whenever either or one of
+// their bases is modified), is the member read then reused.
+struct MemberCache {
+    PyObject *mode = nullptr;
+    PyObject *members[4] = {};
+    unsigned int versions[4] = {};       // the class's tag when the member was read
+    unsigned int meta_versions[4] = {};  // its metaclass's tag then
+};
+MemberCache cache;
+
+// Starts the cache over for a newly created enumeration (a class, as the
+// functional interface of enum makes it).
+void reset_cache(PyObject *mode) {
+    Py_XSETREF(cache.mode, PyType_Check(mode) ? Py_NewRef(mode) : nullptr);
+    for (int code = 0; code < 4; ++code) {
+        Py_CLEAR(cache.members[code]);
+        cache.versions[code] = 0;
+        cache.meta_versions[code] = 0;
+    }
+}
+
+// The member of `mode` (found by the lookup) for a code from 0 to 3.
+PyObject *named_member(PyObject *mode, uint32_t code) {
+    if (mode != cache.mode) return PyObject_GetAttr(mode, constants.same_site_names[code]);
+    auto *type = reinterpret_cast<PyTypeObject *>(mode);
+    PyTypeObject *meta = Py_TYPE(mode);
+    if (cache.versions[code] != 0 && cache.versions[code] == type->tp_version_tag &&
+        cache.meta_versions[code] == meta->tp_version_tag) {
+        return Py_NewRef(cache.members[code]);
+    }
+    // Tags are assigned lazily; without both there is nothing to compare with.
+    const bool tagged =
+        PyUnstable_Type_AssignVersionTag(type) && PyUnstable_Type_AssignVersionTag(meta);
+    const unsigned int version = type->tp_version_tag;
+    const unsigned int meta_version = meta->tp_version_tag;
+    PyObject *member = PyObject_GetAttr(mode, constants.same_site_names[code]);
+    if (!member) return nullptr;
+    // Kept only if the lookup itself changed neither class.
+    if (tagged && version == type->tp_version_tag && meta_version == meta->tp_version_tag) {
+        Py_XSETREF(cache.members[code], Py_NewRef(member));
+        cache.versions[code] = version;
+        cache.meta_versions[code] = meta_version;
+    }
+    return member;
+}
+
 // The private base of CookieSameSiteMode. Codes that name no mode (a cookie
 // may carry any 32-bit code) become pseudo-members, kept in the value map so
 // that every lookup of the same code gives the same object, and shown with
@@ -98,13 +147,15 @@ int create_same_site_mode() {
     }
     Ref mode = Ref::steal(PyObject_Call(base.get(), args.get(), kwargs.get()));
     if (!mode) return -1;
-    return PyDict_SetItem(frame.dict, constants.CookieSameSiteMode, mode.get());
+    if (PyDict_SetItem(frame.dict, constants.CookieSameSiteMode, mode.get()) < 0) return -1;
+    reset_cache(mode.get());
+    return 0;
 }
 
 PyObject *same_site_member(uint32_t code) {
     Ref mode = Ref::steal(frame.lookup(constants.CookieSameSiteMode));
     if (!mode) return nullptr;
-    if (code < 4) return PyObject_GetAttr(mode.get(), constants.same_site_names[code]);
+    if (code < 4) return named_member(mode.get(), code);
     // The code as the unsigned number it is: codes from 2**31 up stay positive.
     Ref number = Ref::steal(PyLong_FromUnsignedLong(code));
     if (!number) return nullptr;

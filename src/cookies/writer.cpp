@@ -5,7 +5,6 @@
 #include "module_support/ref.hpp"
 #include "module_support/truth.hpp"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -33,31 +32,117 @@ PyObject *cookie_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *fiel
     return PyObject_GetAttr(as_object(cookie), name);
 }
 
-// quote(text).encode(), with quote looked up for this use. Anything but the
-// bound standard function with an exact str goes through Python calls.
-PyObject *quoted_bytes(PyObject *text) {
+// Names and values whose quoted form fits here need no bytes object of their
+// own: most cookies.
+constexpr std::size_t kInlineQuoted = 128;
+
+// quote(text).encode() for the name=value pair.
+struct Quoted {
+    char inline_bytes[kInlineQuoted];
+    std::string_view bytes;  // the result, when it is bytes
+    Ref object;              // the result object, unless it is inline
+    bool native = false;     // percent-encoded here: no control byte can be in it
+};
+
+// quote(cookie.<attribute>).encode(), with quote looked up for this use
+// before the attribute is read. The bound standard function on an exact str
+// runs natively, into the inline buffer when the result fits; anything else
+// goes through Python calls.
+bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
     Ref quote = Ref::steal(frame.lookup(constants.quote));
-    if (!quote) return nullptr;
-    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) return quote_to_bytes(text);
+    if (!quote) return false;
+    Ref held = Ref::steal(cookie_attribute(cookie, name, field));
+    if (!held) return false;
+    PyObject *text = held.get();
+    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) {
+        Py_ssize_t length;
+        const char *data = PyUnicode_AsUTF8AndSize(text, &length);
+        if (!data) return false;
+        std::string_view utf8(data, static_cast<std::size_t>(length));
+        std::size_t size = quoted_size(utf8);
+        char *target = out.inline_bytes;
+        if (size > kInlineQuoted) {
+            out.object =
+                Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+            if (!out.object) return false;
+            target = PyBytes_AS_STRING(out.object.get());
+        }
+        write_quoted(utf8, target);
+        out.bytes = {target, size};
+        out.native = true;
+        return true;
+    }
     Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), text));
-    if (!quoted) return nullptr;
-    return PyObject_CallMethodNoArgs(quoted.get(), constants.encode);
+    if (!quoted) return false;
+    out.object = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
+    if (!out.object) return false;
+    if (PyBytes_Check(out.object.get())) {
+        out.bytes = {PyBytes_AS_STRING(out.object.get()),
+                     static_cast<std::size_t>(PyBytes_GET_SIZE(out.object.get()))};
+    }
+    return true;
+}
+
+bool is_bytes(const Quoted &quoted) {
+    return quoted.native || PyBytes_Check(quoted.object.get());
+}
+
+// The result as an object, for the interpreter's + operator.
+PyObject *quoted_object(const Quoted &quoted) {
+    if (quoted.object) return Py_NewRef(quoted.object.get());
+    return PyBytes_FromStringAndSize(quoted.bytes.data(),
+                                     static_cast<Py_ssize_t>(quoted.bytes.size()));
 }
 
 // A header value must never hold a control byte: a CR or LF would start a
 // new header line in the response, whatever put it there.
+bool is_control_byte(char ch) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7f;
+}
+
+// Eight bytes at a time: a byte below 0x20 or equal to 0x7F in a word sets
+// the high bit of the word's "less than" or "zero" test.
+bool has_control_byte(std::string_view bytes) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        const uint64_t below_blank = (word - kOnes * 0x20) & ~word & kHighs;
+        const uint64_t del = word ^ (kOnes * 0x7f);
+        if (below_blank | ((del - kOnes) & ~del & kHighs)) return true;
+    }
+    for (; i < bytes.size(); ++i) {
+        if (is_control_byte(bytes[i])) return true;
+    }
+    return false;
+}
+
 bool check_no_control_bytes(std::string_view bytes, const char *attribute) {
+    if (!has_control_byte(bytes)) return true;
     for (char ch : bytes) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7f) {
+        if (is_control_byte(ch)) {
             PyErr_Format(PyExc_ValueError,
                          "cookie %s contains the control byte 0x%02X, which cannot be written "
                          "into a Set-Cookie header",
-                         attribute, c);
-            return false;
+                         attribute, static_cast<unsigned char>(ch));
+            break;
         }
     }
-    return true;
+    return false;
+}
+
+// The decimal text of a non-negative number, as str() writes it, at the end
+// of `buffer`; returns where it starts.
+char *decimal_text(uint64_t value, char *end) {
+    char *at = end;
+    do {
+        *--at = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return at;
 }
 
 // The bytes of a part's object; only bytes (or a subclass) can be joined.
@@ -130,27 +215,27 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     std::size_t count = 0;
 
     // 1. quote(name).encode() + b"=" + quote(value).encode()
-    Ref name = Ref::steal(cookie_attribute(cookie, constants.name, cookie->_name));
-    if (!name) return nullptr;
-    Ref name_bytes = Ref::steal(quoted_bytes(name.get()));
-    if (!name_bytes) return nullptr;
-    Ref value = Ref::steal(cookie_attribute(cookie, constants.value, cookie->_value));
-    if (!value) return nullptr;
-    Ref value_bytes = Ref::steal(quoted_bytes(value.get()));
-    if (!value_bytes) return nullptr;
+    Quoted quoted_name;
+    if (!quote_attribute(cookie, constants.name, cookie->_name, quoted_name)) return nullptr;
+    Quoted quoted_value;
+    if (!quote_attribute(cookie, constants.value, cookie->_value, quoted_value)) return nullptr;
     Part &pair = parts[0];
-    if (PyBytes_Check(name_bytes.get()) && PyBytes_Check(value_bytes.get())) {
-        if (!bytes_view(name_bytes.get(), &pair.prefix, 0) ||
-            !check_no_control_bytes(pair.prefix, "name") ||
-            !bytes_view(value_bytes.get(), &pair.bytes, 0) ||
-            !check_no_control_bytes(pair.bytes, "value")) {
+    if (is_bytes(quoted_name) && is_bytes(quoted_value)) {
+        if ((!quoted_name.native && !check_no_control_bytes(quoted_name.bytes, "name")) ||
+            (!quoted_value.native && !check_no_control_bytes(quoted_value.bytes, "value"))) {
             return nullptr;
         }
+        pair.prefix = quoted_name.bytes;
         pair.middle = "=";
-        pair.owners[0] = std::move(name_bytes);
-        pair.owners[1] = std::move(value_bytes);
+        pair.bytes = quoted_value.bytes;
+        pair.owners[0] = std::move(quoted_name.object);
+        pair.owners[1] = std::move(quoted_value.object);
     } else {
         // Overridden quote or encode results: the interpreter's + operator.
+        Ref name_bytes = Ref::steal(quoted_object(quoted_name));
+        if (!name_bytes) return nullptr;
+        Ref value_bytes = Ref::steal(quoted_object(quoted_value));
+        if (!value_bytes) return nullptr;
         Ref equals = Ref::steal(PyBytes_FromStringAndSize("=", 1));
         if (!equals) return nullptr;
         Ref head = Ref::steal(PyNumber_Add(name_bytes.get(), equals.get()));
@@ -188,10 +273,10 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     // 3. Max-Age, when not negative.
     char max_age_text[24];
     if (cookie->max_age >= 0) {
-        int n = std::snprintf(max_age_text, sizeof max_age_text, "%lld",
-                              static_cast<long long>(cookie->max_age));
+        char *end = max_age_text + sizeof max_age_text;
+        char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end);
         parts[count].prefix = "Max-Age=";
-        parts[count].bytes = {max_age_text, static_cast<std::size_t>(n)};
+        parts[count].bytes = {start, static_cast<std::size_t>(end - start)};
         ++count;
     }
 

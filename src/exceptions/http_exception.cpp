@@ -5,6 +5,7 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/truth.hpp"
 
 #include <cstddef>
 #include <iterator>
@@ -36,14 +37,8 @@ const vm::Signature http_signature{"__init__", http_param_names, 2, 1};
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
     PyObject *values[2] = {nullptr, default_http_message};
     if (vm::bind_tuple(http_signature, args, kwds, values) < 0) return -1;
-    int32_t status;
-    if (!vm::to_int32(values[0], &status)) return -1;
-    if (!vm::check_arg_exact_or_none(values[1], &PyUnicode_Type, "message")) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, values[1]));
-    if (!base_args) return -1;
-    if (vm::call_next_init(&HTTPException_type, self, base_args.get()) < 0) return -1;
-    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
-    return 0;
+    return http_exception_init_bound(self, values[0], values[1],
+                                     Py_IS_TYPE(self, &HTTPException_type));
 }
 
 PyObject *status_get(PyObject *self, void *) {
@@ -75,6 +70,7 @@ struct MessageClass {
     const char *default_message;
     PyObject *status_obj;
     PyObject *message_obj;
+    PyObject *message_args;  // (message_obj,), the args of an instance made without a message
 };
 
 MessageClass message_classes[] = {
@@ -97,12 +93,11 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageClass &cls = message_classes[I];
     PyObject *message = Py_None;
     if (vm::bind_tuple(message_signature, args, kwds, &message) < 0) return -1;
-    int truth = PyObject_IsTrue(message);
+    int truth = vm::truth_of(message);
     if (truth < 0) return -1;
-    Ref base_args =
-        Ref::steal(PyTuple_Pack(2, cls.status_obj, truth ? message : cls.message_obj));
-    if (!base_args) return -1;
-    return vm::call_next_init(cls.type, self, base_args.get());
+    if (truth) return init_after_http_subclass(cls.type, self, cls.status_obj, message, nullptr);
+    return init_after_http_subclass(cls.type, self, cls.status_obj, cls.message_obj,
+                                    cls.message_args);
 }
 
 template <std::size_t... I>
@@ -119,7 +114,8 @@ struct FixedClass {
     const char *name;
     int status;
     const char *message;
-    PyObject *args;  // the pre-built (status, message) tuple
+    PyObject *args;          // the pre-built (status, message) tuple
+    PyObject *message_args;  // (message,), the args of every instance
 };
 
 FixedClass fixed_classes[] = {
@@ -133,8 +129,10 @@ const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 
 template <std::size_t I>
 int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
+    const FixedClass &cls = fixed_classes[I];
     if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
-    return vm::call_next_init(fixed_classes[I].type, self, fixed_classes[I].args);
+    return init_after_http_subclass(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
+                                    PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
 }
 
 template <std::size_t... I>
@@ -145,6 +143,47 @@ void define_fixed_classes(std::index_sequence<I...>) {
 }
 
 }  // namespace
+
+int http_exception_init_bound(PyObject *self, PyObject *status_arg, PyObject *message,
+                              bool own_type) {
+    int32_t status;
+    if (!vm::to_int32(status_arg, &status)) return -1;
+    return http_exception_init_converted(self, status, message, nullptr, own_type);
+}
+
+int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
+                                  PyObject *message_args, bool own_type) {
+    if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
+    Ref base_args =
+        message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
+    if (!base_args) return -1;
+    // The module's own types end their MRO in the exception base, whose
+    // __init__ comes next; a subclass may put another class in between.
+    int rc = own_type ? exception_base_init(self, base_args.get())
+                      : vm::call_next_init(&HTTPException_type, self, base_args.get());
+    if (rc < 0) return -1;
+    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
+    return 0;
+}
+
+int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status,
+                             PyObject *message, PyObject *message_args) {
+    // HTTPException.__init__ follows `cls` for an instance of the class
+    // itself, and for a subclass that puts no __init__ of its own between.
+    const bool own_type = Py_IS_TYPE(self, cls);
+    if (own_type || vm::next_init_slot(cls, self) == http_exception_init) {
+        int32_t value;
+        if (!vm::to_int32(status, &value)) return -1;
+        return http_exception_init_converted(self, value, message, message_args, own_type);
+    }
+    Ref base_args = Ref::steal(PyTuple_Pack(2, status, message));
+    if (!base_args) return -1;
+    return vm::call_next_init(cls, self, base_args.get());
+}
+
+int exception_base_init(PyObject *self, PyObject *args) {
+    return reinterpret_cast<PyTypeObject *>(PyExc_Exception)->tp_init(self, args, nullptr);
+}
 
 void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
                            initproc init, PyGetSetDef *getset) {
@@ -173,10 +212,14 @@ int init_http_exception_constants() {
         cls.status_obj = PyLong_FromLong(cls.status);
         cls.message_obj = PyUnicode_InternFromString(cls.default_message);
         if (!cls.status_obj || !cls.message_obj) return -1;
+        cls.message_args = PyTuple_Pack(1, cls.message_obj);
+        if (!cls.message_args) return -1;
     }
     for (FixedClass &cls : fixed_classes) {
         cls.args = Py_BuildValue("(is)", cls.status, cls.message);
         if (!cls.args) return -1;
+        cls.message_args = PyTuple_GetSlice(cls.args, 1, 2);
+        if (!cls.message_args) return -1;
     }
     return 0;
 }

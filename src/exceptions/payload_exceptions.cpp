@@ -135,6 +135,16 @@ int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *
     return 0;
 }
 
+// The same for the classes whose base is HTTPException, which pass it the
+// status and the message.
+int http_init_then_store(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
+                         PyObject *payload) {
+    Ref held = Ref::borrow(payload);
+    if (init_after_http_subclass(cls, self, status, message) < 0) return -1;
+    vm::replace_field(payload_of(self), payload);
+    return 0;
+}
+
 const char *const bad_request_format_params[] = {"message", "inner_exception"};
 const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1};
 
@@ -155,8 +165,9 @@ int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     if (!vm::check_arg_instance_or_none(source_error, exception_base(), "source_error")) {
         return -1;
     }
-    return init_then_store(&InternalServerError_type, self, Ref::borrow(internal_error_args),
-                           source_error);
+    return http_init_then_store(&InternalServerError_type, self,
+                                PyTuple_GET_ITEM(internal_error_args, 0),
+                                PyTuple_GET_ITEM(internal_error_args, 1), source_error);
 }
 
 const char *const unprocessable_params[] = {"message", "details"};
@@ -168,8 +179,8 @@ int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
     int truth = PyObject_IsTrue(values[0]);
     if (truth < 0) return -1;
     PyObject *message = truth ? values[0] : unprocessable_default_message;
-    return init_then_store(&UnprocessableEntity_type, self,
-                           Ref::steal(PyTuple_Pack(2, unprocessable_status, message)), values[1]);
+    return http_init_then_store(&UnprocessableEntity_type, self, unprocessable_status, message,
+                                values[1]);
 }
 
 const char *const failed_request_params[] = {"status", "data"};
@@ -189,8 +200,8 @@ int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
     if (!message) return -1;
     Ref status_obj = Ref::steal(PyLong_FromLong(status));
     if (!status_obj) return -1;
-    return init_then_store(&FailedRequestError_type, self,
-                           Ref::steal(PyTuple_Pack(2, status_obj.get(), message.get())), data);
+    return http_init_then_store(&FailedRequestError_type, self, status_obj.get(), message.get(),
+                                data);
 }
 
 // ---- Type table -------------------------------------------------------------

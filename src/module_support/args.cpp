@@ -106,6 +106,8 @@ int bind_tuple(const Signature &sig, PyObject *args, PyObject *kwds, PyObject **
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     PyObject *const *items = &PyTuple_GET_ITEM(args, 0);
     Py_ssize_t count = kwds ? PyDict_GET_SIZE(kwds) : 0;
+    // No arguments at all, as exceptions are mostly made: the defaults stand.
+    if (count == 0 && nargs == 0 && sig.nrequired == 0) return 0;
     if (count == 0) return bind(sig, items, nargs, Keywords{nullptr, nullptr, 0}, values);
     // Small keyword sets live on the stack; larger ones come from the heap.
     PyObject *stack[16];

@@ -63,30 +63,53 @@ CachedInit &cache_slot(PyTypeObject *cls, PyTypeObject *type) {
     return cache[key % kCacheSize];
 }
 
+initproc cached_slot(PyTypeObject *cls, PyTypeObject *type) {
+    const CachedInit &slot = cache_slot(cls, type);
+    if (slot.cls == cls && slot.type == type && slot.version != 0 &&
+        slot.version == type->tp_version_tag) {
+        return slot.init;
+    }
+    return nullptr;
+}
+
+// The C slot that the found __init__ wraps: a slot wrapper of the defining
+// type's own tp_init, called exactly as the wrapper would call it, without a
+// bound method. nullptr for anything else. Remembers what it finds.
+initproc slot_of(PyTypeObject *cls, PyTypeObject *type, PyObject *init, PyTypeObject *owner) {
+    if (!Py_IS_TYPE(init, &PyWrapperDescr_Type)) return nullptr;
+    auto *wrapper = reinterpret_cast<PyWrapperDescrObject *>(init);
+    if (std::strcmp(wrapper->d_base->name, "__init__") != 0 || !owner->tp_init ||
+        wrapper->d_wrapped != reinterpret_cast<void *>(owner->tp_init)) {
+        return nullptr;
+    }
+    if (PyUnstable_Type_AssignVersionTag(type)) {
+        cache_slot(cls, type) = CachedInit{cls, type, type->tp_version_tag, owner->tp_init};
+    }
+    return owner->tp_init;
+}
+
 }  // namespace
+
+initproc next_init_slot(PyTypeObject *cls, PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    if (initproc init = cached_slot(cls, type)) return init;
+    PyTypeObject *owner = nullptr;
+    Ref init = Ref::steal(find_next_init(cls, self, &owner));
+    if (!init) {
+        // The generic call finds the same failure again and raises it.
+        PyErr_Clear();
+        return nullptr;
+    }
+    return slot_of(cls, type, init.get(), owner);
+}
 
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
     PyTypeObject *type = Py_TYPE(self);
-    CachedInit &slot = cache_slot(cls, type);
-    if (slot.cls == cls && slot.type == type && slot.version != 0 &&
-        slot.version == type->tp_version_tag) {
-        return slot.init(self, args, nullptr);
-    }
+    if (initproc init = cached_slot(cls, type)) return init(self, args, nullptr);
     PyTypeObject *owner = nullptr;
     Ref init = Ref::steal(find_next_init(cls, self, &owner));
     if (!init) return -1;
-    // A slot wrapper of a C type's tp_init: call the slot itself, exactly as
-    // the wrapper would, without building a bound method.
-    if (Py_IS_TYPE(init.get(), &PyWrapperDescr_Type)) {
-        auto *wrapper = reinterpret_cast<PyWrapperDescrObject *>(init.get());
-        if (std::strcmp(wrapper->d_base->name, "__init__") == 0 &&
-            wrapper->d_wrapped == reinterpret_cast<void *>(owner->tp_init) && owner->tp_init) {
-            if (PyUnstable_Type_AssignVersionTag(type)) {
-                slot = CachedInit{cls, type, type->tp_version_tag, owner->tp_init};
-            }
-            return owner->tp_init(self, args, nullptr);
-        }
-    }
+    if (initproc slot = slot_of(cls, type, init.get(), owner)) return slot(self, args, nullptr);
     Ref bound;
     descrgetfunc get = Py_TYPE(init.get())->tp_descr_get;
     if (get) {

@@ -10,4 +10,10 @@ namespace vm {
 // exception set.
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args);
 
+// The tp_init slot that call_next_init would run, when the next __init__ is
+// a C type's own slot wrapper; nullptr (no exception set) for anything else,
+// which only call_next_init handles. Lets a caller that knows the slot run
+// its body without packing arguments.
+initproc next_init_slot(PyTypeObject *cls, PyObject *self);
+
 }  // namespace vm

@@ -57,9 +57,9 @@ struct PickleHooks {
     PyObject *(*enum_member)(uint32_t code);
     // Name of the native enumeration type in the OverflowError texts.
     const char *enum_type_name;
-    // The variable holding datetime.datetime once the module imported it;
-    // needed by datetime_or_none.
-    PyTypeObject *const *datetime_type;
+    // datetime.datetime as the module imported it, or nullptr with an
+    // exception set when it has not yet; needed by datetime_or_none.
+    PyTypeObject *(*datetime_type)();
 };
 
 // The state layout of one or more types: members sorted by name, the member
@@ -98,15 +98,27 @@ constexpr bool text_lists(const StateMember *members, std::size_t count, const c
     return *text == '\0';
 }
 
+// True when the pointer is null as far as the compiler can tell. The address
+// of a function or variable defined in another file cannot be compared with
+// null at compile time under every option (GCC's sanitizer builds keep null
+// pointer checks and then refuse to fold it); such an address is never null,
+// so only a hook left out or written as nullptr counts as missing.
+template <typename T>
+constexpr bool known_null(T *pointer) {
+    return __builtin_constant_p(pointer == nullptr) && pointer == nullptr;
+}
+
 constexpr bool hooks_cover(const StateMember *members, std::size_t count,
                            const PickleHooks *hooks) {
     for (std::size_t i = 0; i < count; ++i) {
         StateKind kind = members[i].kind;
+        if (kind != StateKind::unsigned_enum && kind != StateKind::datetime_or_none) continue;
+        if (known_null(hooks)) return false;
         if (kind == StateKind::unsigned_enum &&
-            !(hooks && hooks->enum_member && hooks->enum_type_name)) {
+            (known_null(hooks->enum_member) || known_null(hooks->enum_type_name))) {
             return false;
         }
-        if (kind == StateKind::datetime_or_none && !(hooks && hooks->datetime_type)) {
+        if (kind == StateKind::datetime_or_none && known_null(hooks->datetime_type)) {
             return false;
         }
     }

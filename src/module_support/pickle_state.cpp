@@ -41,9 +41,7 @@ PyObject *item_of(const StateLayout &layout, const StateMember &member, PyObject
 }
 
 PyTypeObject *datetime_type(const StateLayout &layout) {
-    PyTypeObject *type = *layout.hooks->datetime_type;
-    if (!type) PyErr_SetString(PyExc_SystemError, "datetime type used before it was imported");
-    return type;
+    return layout.hooks->datetime_type();
 }
 
 // Converts and checks one item, then stores it; a failure stores nothing.

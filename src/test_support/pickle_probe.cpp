@@ -48,8 +48,13 @@ PyObject *mode_member(uint32_t code) {
     return PyObject_CallOneArg(mode.get(), number.get());
 }
 
+PyTypeObject *imported_datetime() {
+    if (!datetime_type) PyErr_SetString(PyExc_SystemError, "datetime type used before it was imported");
+    return datetime_type;
+}
+
 constexpr vm::PickleHooks probe_hooks{mode_member, "__pyx_t_7velmora_12_pickle_probe_Mode",
-                                      &datetime_type};
+                                      imported_datetime};
 
 constexpr vm::StateMember probe_members[] = {
     {"big", offsetof(ProbeObject, big), StateKind::int64},

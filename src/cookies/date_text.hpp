@@ -1,0 +1,151 @@
+// Byte-level reading and writing of the one date form cookies carry on the
+// wire, "Www, DD Mon YYYY HH:MM:SS GMT". Nothing here touches Python objects:
+// dates.cpp decides when these may stand in for the standard library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vc::date_text {
+
+// The fields of a date as the cookie text states them.
+struct Fields {
+    int year, month, day, hour, minute, second;
+};
+
+// "Www, DD Mon YYYY HH:MM:SS GMT"
+inline constexpr std::size_t kLength = 29;
+
+inline constexpr char kDayNames[7][4] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+inline constexpr char kMonthNames[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+inline bool is_leap(int year) {
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+inline int days_in_month(int year, int month) {
+    static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && is_leap(year) ? 29 : days[month - 1];
+}
+
+// Day of the week of a proleptic Gregorian date, 0 for Monday, as
+// date.weekday() counts.
+inline int weekday(int year, int month, int day) {
+    // Days since 1970-01-01 (a Thursday), after H. Hinnant's days_from_civil.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int year_of_era = y - era * 400;
+    const int day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const long days = static_cast<long>(era) * 146097 + day_of_era - 719468;
+    return static_cast<int>(((days % 7) + 7 + 3) % 7);
+}
+
+namespace detail {
+
+inline bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool is_letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+inline char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Two or four decimal digits at `at`, or -1.
+inline int digits(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (!is_digit(text[i])) return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// 1 to 12 for a month abbreviation in any case, else 0.
+inline int month_number(std::string_view name) {
+    for (int m = 0; m < 12; ++m) {
+        bool same = true;
+        for (std::size_t i = 0; i < 3; ++i)
+            same = same && lower(name[i]) == lower(kMonthNames[m][i]);
+        if (same) return m + 1;
+    }
+    return 0;
+}
+
+}  // namespace detail
+
+// Reads the canonical form: three letters and a comma (the day name, which is
+// skipped, not checked against the date), a two-digit day, a month
+// abbreviation in any case, a four-digit year, a two-digit 24-hour time and
+// the zone GMT in any case, each field separated by one blank. Two-digit
+// values of the year (0000 to 0099) map to 1969..2068 the way RFC 822 dates
+// are read. Succeeds only when every field is in range, so that the result
+// names a real date and time; false for anything else.
+inline bool read(std::string_view text, Fields *out) {
+    using namespace detail;
+    if (text.size() != kLength) return false;
+    if (!is_letter(text[0]) || !is_letter(text[1]) || !is_letter(text[2]) || text[3] != ',' ||
+        text[4] != ' ' || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
+        text[22] != ':' || text[25] != ' ' || lower(text[26]) != 'g' || lower(text[27]) != 'm' ||
+        lower(text[28]) != 't') {
+        return false;
+    }
+    Fields f;
+    f.day = digits(text, 5, 2);
+    f.month = month_number(text.substr(8, 3));
+    f.year = digits(text, 12, 4);
+    f.hour = digits(text, 17, 2);
+    f.minute = digits(text, 20, 2);
+    f.second = digits(text, 23, 2);
+    if (f.day < 0 || f.month == 0 || f.year < 0 || f.hour < 0 || f.minute < 0 || f.second < 0) {
+        return false;
+    }
+    if (f.year < 100) f.year += f.year > 68 ? 1900 : 2000;
+    if (f.day < 1 || f.day > days_in_month(f.year, f.month) || f.hour > 23 || f.minute > 59 ||
+        f.second > 59) {
+        return false;
+    }
+    *out = f;
+    return true;
+}
+
+// Writes the canonical form of `f` (year 1000 to 9999, fields in range) into
+// `out`, which holds kLength bytes, with English names as the C locale's
+// strftime gives them.
+inline void write(const Fields &f, char *out) {
+    auto two = [](char *at, int value) {
+        at[0] = static_cast<char>('0' + value / 10);
+        at[1] = static_cast<char>('0' + value % 10);
+    };
+    const char *day_name = kDayNames[weekday(f.year, f.month, f.day)];
+    const char *month_name = kMonthNames[f.month - 1];
+    out[0] = day_name[0];
+    out[1] = day_name[1];
+    out[2] = day_name[2];
+    out[3] = ',';
+    out[4] = ' ';
+    two(out + 5, f.day);
+    out[7] = ' ';
+    out[8] = month_name[0];
+    out[9] = month_name[1];
+    out[10] = month_name[2];
+    out[11] = ' ';
+    two(out + 12, f.year / 100);
+    two(out + 14, f.year % 100);
+    out[16] = ' ';
+    two(out + 17, f.hour);
+    out[19] = ':';
+    two(out + 20, f.minute);
+    out[22] = ':';
+    two(out + 23, f.second);
+    out[25] = ' ';
+    out[26] = 'G';
+    out[27] = 'M';
+    out[28] = 'T';
+}
+
+}  // namespace vc::date_text
