@@ -10,8 +10,10 @@
 //     wrappers of the standard functions, which the module then calls as it
 //     calls any Python function instead of using its native equivalents:
 //     both ways must agree (same result, or the same exception);
-//   - datetime_from_cookie_format(input), and a date it returns formatted
-//     again with datetime_to_cookie_format;
+//   - datetime_from_cookie_format(input), also with parsedate_to_datetime
+//     rebound to a wrapper (both ways must agree), and a date it returns
+//     formatted again with datetime_to_cookie_format, which must write what
+//     strftime writes;
 //   - split_value(input, separator) with a separator cut from the input;
 //   - same_site_mode_from_bytes(input).
 // Python exceptions are an ordinary outcome and are cleared. A crash, a
@@ -41,9 +43,10 @@
 namespace {
 
 VelmoraCookiesAPI api;
-PyObject *cookies_module;                 // velmora.cookies
-PyObject *bound_quote, *bound_unquote;    // urllib.parse.quote and unquote, as bound
-PyObject *called_quote, *called_unquote;  // Python wrappers of the same functions
+PyObject *cookies_module;                      // velmora.cookies
+PyObject *bound_quote, *bound_unquote;         // urllib.parse.quote and unquote, as bound
+PyObject *called_quote, *called_unquote;       // Python wrappers of the same functions
+PyObject *bound_parsedate, *called_parsedate;  // email.utils.parsedate_to_datetime, and a wrapper
 
 [[noreturn]] void finding(const char *what) {
     std::fprintf(stderr, "\n*** cookie_fuzzer finding: %s\n", what);
@@ -266,15 +269,36 @@ void parse(PyObject *input) {
 
 void dates(PyObject *input) {
     PyDateTime_DateTime *moment = api.datetime_from_cookie_format(input, 0);
-    if (!outcome(moment, "datetime_from_cookie_format")) {
-        PyErr_Clear();
-        return;
-    }
+    PyObject *error = take_error(moment, "datetime_from_cookie_format");
+    // The same with parsedate_to_datetime called as a Python function, which
+    // the module never replaces with its native reading of the usual form.
+    rebind("parsedate_to_datetime", called_parsedate);
+    PyDateTime_DateTime *reference = api.datetime_from_cookie_format(input, 0);
+    PyObject *reference_error = take_error(reference, "datetime_from_cookie_format, Python call");
+    rebind("parsedate_to_datetime", bound_parsedate);
     PyObject *object = reinterpret_cast<PyObject *>(moment);
-    if (!PyDateTime_Check(object)) finding("datetime_from_cookie_format returned a non-datetime");
+    if (moment && reference &&
+        (!PyDateTime_CheckExact(object) || !PyDateTime_CheckExact(reference) ||
+         PyObject_RichCompareBool(object, reinterpret_cast<PyObject *>(reference), Py_EQ) != 1)) {
+        finding("dates read natively differ from parsedate_to_datetime's");
+    }
+    if (reference) {
+        expect_sole_owner(reinterpret_cast<PyObject *>(reference), "reference date");
+        Py_DECREF(reference);
+    }
+    expect_same_failure(error, reference_error, "datetime_from_cookie_format");
+    if (!moment) return;
     PyObject *text = api.datetime_to_cookie_format(moment, 0);
     if (!outcome(text, "datetime_to_cookie_format")) finding("a parsed date does not format");
     if (!PyBytes_CheckExact(text)) finding("datetime_to_cookie_format returned non-bytes");
+    // What strftime itself writes.
+    PyObject *formatted = PyObject_CallMethod(object, "strftime", "s", "%a, %d %b %Y %H:%M:%S GMT");
+    PyObject *expected = formatted ? PyUnicode_AsUTF8String(formatted) : nullptr;
+    if (!expected || PyObject_RichCompareBool(text, expected, Py_EQ) != 1) {
+        finding("dates written natively differ from strftime's");
+    }
+    Py_DECREF(formatted);
+    Py_DECREF(expected);
     expect_sole_owner(text, "formatted date");
     Py_DECREF(text);
     expect_sole_owner(object, "parsed date");
@@ -378,17 +402,22 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (!cookies_module) finding("importing velmora.cookies failed");
     bound_quote = PyObject_GetAttrString(cookies_module, "quote");
     bound_unquote = PyObject_GetAttrString(cookies_module, "unquote");
+    bound_parsedate = PyObject_GetAttrString(cookies_module, "parsedate_to_datetime");
     PyObject *globals = PyDict_New();
     PyObject *defined = globals ? PyRun_String(
                                       "from urllib.parse import quote as q, unquote as u\n"
                                       "def quote(text):\n    return q(text)\n"
-                                      "def unquote(text):\n    return u(text)\n",
+                                      "def unquote(text):\n    return u(text)\n"
+                                      "from email.utils import parsedate_to_datetime as p\n"
+                                      "def parsedate(text):\n    return p(text)\n",
                                       Py_file_input, globals, globals)
                                 : nullptr;
     Py_XDECREF(defined);
     called_quote = globals ? PyDict_GetItemString(globals, "quote") : nullptr;
     called_unquote = globals ? PyDict_GetItemString(globals, "unquote") : nullptr;
-    if (!bound_quote || !bound_unquote || !called_quote || !called_unquote) {
+    called_parsedate = globals ? PyDict_GetItemString(globals, "parsedate") : nullptr;
+    if (!bound_quote || !bound_unquote || !called_quote || !called_unquote || !bound_parsedate ||
+        !called_parsedate) {
         finding("setting up quote and unquote failed");
     }
     // The globals stay alive with the functions (never released).
