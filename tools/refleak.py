@@ -76,8 +76,8 @@ def exception_operations():
     return ops
 
 
-def corpus_operations():
-    """The fuzz target's calls, for every seed input."""
+def corpus_operations(corpus=CORPUS):
+    """The fuzz target's calls, for every input of the corpus directory."""
     from velmora import _velmora_capi_test as capi
 
     def run(raw):
@@ -102,8 +102,8 @@ def corpus_operations():
         capi.same_site_mode_from_bytes(raw)
 
     ops = {}
-    for name in sorted(os.listdir(CORPUS)):
-        with open(os.path.join(CORPUS, name), "rb") as f:
+    for name in sorted(os.listdir(corpus)):
+        with open(os.path.join(corpus, name), "rb") as f:
             raw = f.read()
         ops[f"corpus: {name}"] = lambda raw=raw: run(raw)
     return ops
@@ -156,11 +156,14 @@ def main(argv=None):
     parser.add_argument("-n", "--rounds", type=int, default=5)
     parser.add_argument("-c", "--calls", type=int, default=8)
     parser.add_argument("-k", "--only", default="", help="operations whose name holds this")
+    parser.add_argument("--corpus", default=CORPUS,
+                        help="fuzz corpus directory (default: the seeds, fuzz/corpus)")
     options = parser.parse_args(argv)
     if not hasattr(sys, "gettotalrefcount"):
         sys.exit("refleak: needs a debug interpreter (sys.gettotalrefcount)")
     sys.path.insert(0, TESTS)
-    operations = {**exception_operations(), **cookie_operations(), **corpus_operations()}
+    operations = {**exception_operations(), **cookie_operations(),
+                  **corpus_operations(options.corpus)}
     selected = {name: op for name, op in operations.items() if options.only in name}
     # Everything once before anything is measured: first calls import and
     # cache what later calls share.
