@@ -163,8 +163,8 @@ static inline VelmoraCookie *VelmoraCookie_Clone(VelmoraCookie *cookie) {
  * UnicodeDecodeError for bytes that are not UTF-8, AttributeError for None,
  * NameError when the module attribute parsedate_to_datetime was deleted (it
  * is looked up on every call, so rebinding it changes the parser). */
-typedef PyDateTime_DateTime *(*VelmoraCookies_datetime_from_cookie_format)(
-    PyObject *value, int skip_dispatch);
+typedef PyDateTime_DateTime *(*VelmoraCookies_datetime_from_cookie_format)(PyObject *value,
+                                                                           int skip_dispatch);
 
 /* datetime_to_cookie_format(value, flag)
  * Takes: value, a datetime.datetime (or subclass instance); never NULL.
@@ -207,8 +207,7 @@ typedef PyObject *(*VelmoraCookies_write_cookie_for_response)(VelmoraCookie *coo
  * None and the empty bytes UNDEFINED (0).
  * Errors: the result is a plain code, never NULL. It returns 0 both for an
  * unknown word and on failure, so check PyErr_Occurred() after every call. */
-typedef VelmoraCookieSameSiteMode (*VelmoraCookies_same_site_mode_from_bytes)(
-    PyObject *raw_value);
+typedef VelmoraCookieSameSiteMode (*VelmoraCookies_same_site_mode_from_bytes)(PyObject *raw_value);
 
 /* parse_cookie(raw_value, flag)
  * Takes: raw_value, bytes holding one Set-Cookie-style header value
@@ -298,7 +297,7 @@ static inline int VelmoraCookies_Import(VelmoraCookiesAPI *api) {
         Py_XDECREF(table);
         return -1;
     }
-#define VELMORA_COOKIES_FETCH(field, macro)                                            \
+#define VELMORA_COOKIES_FETCH(field, macro)                                                  \
     (found.field = (VelmoraCookies_##field)VelmoraCookies_CapiPointer(table, #field, macro), \
      found.field != NULL)
     ok = VELMORA_COOKIES_FETCH(datetime_from_cookie_format,

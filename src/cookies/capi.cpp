@@ -37,13 +37,13 @@ const CapiEntry capi_entries[] = {
 // The function types the header publishes must be the ones exported.
 static_assert(std::is_same_v<decltype(&datetime_from_cookie_format),
                              VelmoraCookies_datetime_from_cookie_format>);
-static_assert(std::is_same_v<decltype(&datetime_to_cookie_format),
-                             VelmoraCookies_datetime_to_cookie_format>);
+static_assert(
+    std::is_same_v<decltype(&datetime_to_cookie_format), VelmoraCookies_datetime_to_cookie_format>);
 static_assert(std::is_same_v<decltype(&split_value), VelmoraCookies_split_value>);
-static_assert(std::is_same_v<decltype(&write_cookie_for_response),
-                             VelmoraCookies_write_cookie_for_response>);
-static_assert(std::is_same_v<decltype(&same_site_mode_from_bytes),
-                             VelmoraCookies_same_site_mode_from_bytes>);
+static_assert(
+    std::is_same_v<decltype(&write_cookie_for_response), VelmoraCookies_write_cookie_for_response>);
+static_assert(
+    std::is_same_v<decltype(&same_site_mode_from_bytes), VelmoraCookies_same_site_mode_from_bytes>);
 static_assert(std::is_same_v<decltype(&parse_cookie), VelmoraCookies_parse_cookie>);
 
 }  // namespace

@@ -13,7 +13,9 @@ namespace vc {
 inline VelmoraCookie *as_cookie(PyObject *object) {
     return reinterpret_cast<VelmoraCookie *>(object);
 }
-inline PyObject *as_object(VelmoraCookie *cookie) { return reinterpret_cast<PyObject *>(cookie); }
+inline PyObject *as_object(VelmoraCookie *cookie) {
+    return reinterpret_cast<PyObject *>(cookie);
+}
 
 // Constructor parameters, in order.
 enum CookieParam : int {

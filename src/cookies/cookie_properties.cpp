@@ -44,17 +44,25 @@ int raise_not_deletable() {
     return -1;
 }
 
-bool is_str_or_none(PyObject *value) { return value == Py_None || PyUnicode_CheckExact(value); }
+bool is_str_or_none(PyObject *value) {
+    return value == Py_None || PyUnicode_CheckExact(value);
+}
 
 // ---- name, value -------------------------------------------------------------
 
-PyObject *get_name(PyObject *self, void *) { return Py_NewRef(as_cookie(self)->_name); }
+PyObject *get_name(PyObject *self, void *) {
+    return Py_NewRef(as_cookie(self)->_name);
+}
 
-PyObject *get_value(PyObject *self, void *) { return Py_NewRef(as_cookie(self)->_value); }
+PyObject *get_value(PyObject *self, void *) {
+    return Py_NewRef(as_cookie(self)->_value);
+}
 
 // ---- expires, domain, path ---------------------------------------------------
 
-PyObject *get_expires(PyObject *self, void *) { return Py_NewRef(as_cookie(self)->expires); }
+PyObject *get_expires(PyObject *self, void *) {
+    return Py_NewRef(as_cookie(self)->expires);
+}
 
 int set_expires(PyObject *self, PyObject *value, void *) {
     if (!value) value = Py_None;
@@ -74,13 +82,17 @@ int set_text_field(PyObject *&field, PyObject *value) {
     return 0;
 }
 
-PyObject *get_domain(PyObject *self, void *) { return Py_NewRef(as_cookie(self)->domain); }
+PyObject *get_domain(PyObject *self, void *) {
+    return Py_NewRef(as_cookie(self)->domain);
+}
 
 int set_domain(PyObject *self, PyObject *value, void *) {
     return set_text_field(as_cookie(self)->domain, value);
 }
 
-PyObject *get_path(PyObject *self, void *) { return Py_NewRef(as_cookie(self)->path); }
+PyObject *get_path(PyObject *self, void *) {
+    return Py_NewRef(as_cookie(self)->path);
+}
 
 int set_path(PyObject *self, PyObject *value, void *) {
     return set_text_field(as_cookie(self)->path, value);
@@ -104,7 +116,9 @@ int set_http_only(PyObject *self, PyObject *value, void *) {
     return set_flag(as_cookie(self)->http_only, value);
 }
 
-PyObject *get_secure(PyObject *self, void *) { return PyBool_FromLong(as_cookie(self)->secure); }
+PyObject *get_secure(PyObject *self, void *) {
+    return PyBool_FromLong(as_cookie(self)->secure);
+}
 
 int set_secure(PyObject *self, PyObject *value, void *) {
     return set_flag(as_cookie(self)->secure, value);

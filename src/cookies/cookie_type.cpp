@@ -52,7 +52,9 @@ void preset_defaults(PyObject **values) {
     values[kParamPath] = Py_None;
 }
 
-int flag_of(PyObject *value) { return value ? vm::truth_of(value) : 0; }
+int flag_of(PyObject *value) {
+    return value ? vm::truth_of(value) : 0;
+}
 
 // Runs `self.<name> = value`: the property of Cookie itself directly, since
 // the type's attributes cannot change, or whatever a subclass put there.
@@ -99,7 +101,9 @@ int init_from_values(PyObject *self, PyObject *const *values) {
 // ---- Slots -----------------------------------------------------------------
 
 // Allocation takes and ignores any arguments; the constructor binds them.
-PyObject *cookie_tp_new(PyTypeObject *type, PyObject *, PyObject *) { return alloc_cookie(type); }
+PyObject *cookie_tp_new(PyTypeObject *type, PyObject *, PyObject *) {
+    return alloc_cookie(type);
+}
 
 int cookie_tp_init(PyObject *self, PyObject *args, PyObject *kwds) {
     PyObject *values[kCookieParamCount];

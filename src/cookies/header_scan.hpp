@@ -41,7 +41,9 @@ bool for_each_fragment(std::string_view raw, Visit &&visit) {
 
 // Position of the first "=" (or npos): the split point of the cookie pair and
 // of key=value attributes.
-inline std::size_t equals_position(std::string_view fragment) { return fragment.find('='); }
+inline std::size_t equals_position(std::string_view fragment) {
+    return fragment.find('=');
+}
 
 // Quote removal of the cookie value: only a value that holds a blank and
 // begins with a double quote loses the double quotes at both of its ends.

@@ -19,7 +19,9 @@ int bind_type(const char *name, PyTypeObject &type) {
     return prepare_type_pickling(&type);
 }
 
-int init_constants(vm::ModuleFrame &) { return init_cookie_constants(); }
+int init_constants(vm::ModuleFrame &) {
+    return init_cookie_constants();
+}
 
 // The module body, in the order in which it fills the namespace.
 int body(vm::ModuleFrame &) {
@@ -64,4 +66,6 @@ vm::ModuleFrame frame{
 
 }  // namespace vc
 
-PyMODINIT_FUNC PyInit_cookies(void) { return vm::ModuleFrame::init<vc::frame>(); }
+PyMODINIT_FUNC PyInit_cookies(void) {
+    return vm::ModuleFrame::init<vc::frame>();
+}

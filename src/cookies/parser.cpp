@@ -79,9 +79,9 @@ void raise_invalid_pair(std::string_view fragment) {
     if (!PyErr_ExceptionMatches(PyExc_ValueError)) return;
     PyObject *search_error = PyErr_GetRaisedException();
     Ref text = Ref::steal(PyObject_Repr(fragment_bytes.get()));
-    Ref message = text ? Ref::steal(PyUnicode_FromFormat("Invalid name=value fragment: %U",
-                                                          text.get()))
-                       : Ref();
+    Ref message =
+        text ? Ref::steal(PyUnicode_FromFormat("Invalid name=value fragment: %U", text.get()))
+             : Ref();
     Ref error = message ? Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get())) : Ref();
     if (!error) {
         // The failure to build the error replaces it; the search error is
@@ -170,14 +170,28 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
         }
         std::string_view attr_value;
         switch (scan::classify(fragment, &attr_value)) {
-            case scan::Attribute::expires: attrs.expires = attr_value; break;
-            case scan::Attribute::domain: attrs.domain = attr_value; break;
-            case scan::Attribute::path: attrs.path = attr_value; break;
-            case scan::Attribute::same_site: attrs.same_site = attr_value; break;
-            case scan::Attribute::max_age: return read_max_age(attr_value, &attrs.max_age);
-            case scan::Attribute::http_only: attrs.http_only = true; break;
-            case scan::Attribute::secure: attrs.secure = true; break;
-            case scan::Attribute::none: break;
+            case scan::Attribute::expires:
+                attrs.expires = attr_value;
+                break;
+            case scan::Attribute::domain:
+                attrs.domain = attr_value;
+                break;
+            case scan::Attribute::path:
+                attrs.path = attr_value;
+                break;
+            case scan::Attribute::same_site:
+                attrs.same_site = attr_value;
+                break;
+            case scan::Attribute::max_age:
+                return read_max_age(attr_value, &attrs.max_age);
+            case scan::Attribute::http_only:
+                attrs.http_only = true;
+                break;
+            case scan::Attribute::secure:
+                attrs.secure = true;
+                break;
+            case scan::Attribute::none:
+                break;
         }
         return true;
     });

@@ -39,11 +39,13 @@ std::size_t percent_decode(std::string_view run, char *out) {
     return n;
 }
 
-bool is_ascii(unsigned char c) { return c < 0x80; }
+bool is_ascii(unsigned char c) {
+    return c < 0x80;
+}
 
 constexpr bool is_safe_byte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.' || c == '-' || c == '~' || c == '/';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-' || c == '~' || c == '/';
 }
 
 // The bytes quote() keeps, by value.
@@ -53,7 +55,9 @@ constexpr auto kSafeBytes = [] {
     return table;
 }();
 
-bool always_safe(unsigned char c) { return kSafeBytes[c]; }
+bool always_safe(unsigned char c) {
+    return kSafeBytes[c];
+}
 
 }  // namespace
 
@@ -79,8 +83,8 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
             ok = PyUnicodeWriter_DecodeUTF8Stateful(writer, buffer, static_cast<Py_ssize_t>(n),
                                                     "replace", nullptr) == 0;
         } else {
-            ok = PyUnicodeWriter_WriteUTF8(writer, run.data(), static_cast<Py_ssize_t>(run.size())) ==
-                 0;
+            ok = PyUnicodeWriter_WriteUTF8(writer, run.data(),
+                                           static_cast<Py_ssize_t>(run.size())) == 0;
         }
         i = end;
     }

@@ -49,14 +49,18 @@ vm::PickleType &row_of(PyTypeObject *type) {
 
 }  // namespace
 
-int prepare_type_pickling(PyTypeObject *type) { return vm::prepare_pickling(frame, row_of(type)); }
+int prepare_type_pickling(PyTypeObject *type) {
+    return vm::prepare_pickling(frame, row_of(type));
+}
 
 int bind_error_state_methods() {
     if (vm::bind_state_methods(cookie_pickles[kCookieError]) < 0) return -1;
     return vm::bind_state_methods(cookie_pickles[kValueTooLong]);
 }
 
-int bind_cookie_state_methods() { return vm::bind_state_methods(cookie_pickles[kCookie]); }
+int bind_cookie_state_methods() {
+    return vm::bind_state_methods(cookie_pickles[kCookie]);
+}
 
 int bind_reconstructors() {
     for (vm::PickleType &row : cookie_pickles) {

@@ -49,14 +49,11 @@ PyCFunction as_method(F function) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
-PyMethodDef to_format_def{"datetime_to_cookie_format",
-                          as_method(py_datetime_to_cookie_format), kFastcall,
-                          nullptr};
+PyMethodDef to_format_def{"datetime_to_cookie_format", as_method(py_datetime_to_cookie_format),
+                          kFastcall, nullptr};
 PyMethodDef from_format_def{"datetime_from_cookie_format",
-                            as_method(py_datetime_from_cookie_format),
-                            kFastcall, nullptr};
-PyMethodDef parse_def{"parse_cookie", as_method(py_parse_cookie), kFastcall,
-                      nullptr};
+                            as_method(py_datetime_from_cookie_format), kFastcall, nullptr};
+PyMethodDef parse_def{"parse_cookie", as_method(py_parse_cookie), kFastcall, nullptr};
 
 // A module-level function: __module__ "velmora.cookies", __qualname__ its
 // name, no docstring.
@@ -75,6 +72,8 @@ int bind_date_functions() {
     return bind_function(from_format_def);
 }
 
-int bind_parse_cookie() { return bind_function(parse_def); }
+int bind_parse_cookie() {
+    return bind_function(parse_def);
+}
 
 }  // namespace vc

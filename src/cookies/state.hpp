@@ -20,18 +20,18 @@ extern vm::ModuleFrame frame;
 // called from the frame's constant step.
 struct Constants {
     // Identifiers.
-    PyObject *name;                // "name"
-    PyObject *value;               // "value"
-    PyObject *encode;              // "encode"
-    PyObject *decode;              // "decode"
-    PyObject *clone;               // "clone"
-    PyObject *CookieSameSiteMode;  // "CookieSameSiteMode"
-    PyObject *same_site_names[4];  // "UNDEFINED", "LAX", "STRICT", "NONE", by code
-    PyObject *strftime;            // "strftime"
-    PyObject *replace;             // "replace"
-    PyObject *index;               // "index"
-    PyObject *quote;               // "quote"
-    PyObject *unquote;             // "unquote"
+    PyObject *name;                   // "name"
+    PyObject *value;                  // "value"
+    PyObject *encode;                 // "encode"
+    PyObject *decode;                 // "decode"
+    PyObject *clone;                  // "clone"
+    PyObject *CookieSameSiteMode;     // "CookieSameSiteMode"
+    PyObject *same_site_names[4];     // "UNDEFINED", "LAX", "STRICT", "NONE", by code
+    PyObject *strftime;               // "strftime"
+    PyObject *replace;                // "replace"
+    PyObject *index;                  // "index"
+    PyObject *quote;                  // "quote"
+    PyObject *unquote;                // "unquote"
     PyObject *parsedate_to_datetime;  // "parsedate_to_datetime"
     // Values.
     PyObject *empty_str;           // ""

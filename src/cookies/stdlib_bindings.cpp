@@ -20,8 +20,7 @@ namespace {
 // with the module namespace as globals. Each name is read as an attribute,
 // then as the submodule "<module>.<name>" of sys.modules. Fills `out` with
 // new references.
-int import_from(const char *module_name, const char *const *names, std::size_t count,
-                Ref *out) {
+int import_from(const char *module_name, const char *const *names, std::size_t count, Ref *out) {
     PyObject *sys_modules = PyImport_GetModuleDict();
     Ref name_objects[4];
     for (std::size_t i = 0; i < count; ++i) {
@@ -49,7 +48,7 @@ int import_from(const char *module_name, const char *const *names, std::size_t c
         Ref dotted = Ref::steal(PyUnicode_FromString(module_name));
         if (!dotted) return -1;
         module = Ref::steal(PyImport_ImportModuleLevelObject(dotted.get(), frame.dict, nullptr,
-                                                              from_list.get(), 0));
+                                                             from_list.get(), 0));
         if (!module) return -1;
     }
     for (std::size_t i = 0; i < count; ++i) {
@@ -57,8 +56,8 @@ int import_from(const char *module_name, const char *const *names, std::size_t c
         int rc = PyObject_GetOptionalAttr(module.get(), name_objects[i].get(), &found);
         if (rc < 0) return -1;
         if (rc == 0) {
-            Ref submodule = Ref::steal(PyUnicode_FromFormat("%s.%U", module_name,
-                                                            name_objects[i].get()));
+            Ref submodule =
+                Ref::steal(PyUnicode_FromFormat("%s.%U", module_name, name_objects[i].get()));
             if (!submodule) return -1;
             rc = PyDict_GetItemRef(sys_modules, submodule.get(), &found);
             if (rc < 0) return -1;
@@ -99,8 +98,7 @@ int bind_date_parser() {
     const char *const names[] = {"parsedate_to_datetime"};
     Ref found[1];
     if (import_from("email.utils", names, 1, found) < 0) return -1;
-    return bind_remembered(constants.parsedate_to_datetime, found[0],
-                           bound.parsedate_to_datetime);
+    return bind_remembered(constants.parsedate_to_datetime, found[0], bound.parsedate_to_datetime);
 }
 
 }  // namespace vc

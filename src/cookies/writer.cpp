@@ -148,8 +148,9 @@ char *decimal_text(uint64_t value, char *end) {
 // The bytes of a part's object; only bytes (or a subclass) can be joined.
 bool bytes_view(PyObject *object, std::string_view *out, std::size_t index) {
     if (!PyBytes_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "sequence item %zu: expected a bytes-like object, %.80s found",
-                     index, Py_TYPE(object)->tp_name);
+        PyErr_Format(PyExc_TypeError,
+                     "sequence item %zu: expected a bytes-like object, %.80s found", index,
+                     Py_TYPE(object)->tp_name);
         return false;
     }
     *out = {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
@@ -255,13 +256,14 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     int has_expires = vm::truth_of(expires.get());
     if (has_expires < 0) return nullptr;
     if (has_expires) {
-        Ref date = Ref::steal(datetime_to_cookie_format(
-            reinterpret_cast<PyDateTime_DateTime *>(expires.get()), 0));
+        Ref date = Ref::steal(
+            datetime_to_cookie_format(reinterpret_cast<PyDateTime_DateTime *>(expires.get()), 0));
         if (!date) return nullptr;
         Ref joined = Ref::steal(concat("Expires=", date.get()));
         if (!joined) return nullptr;
         Part &part = parts[count];
-        part.prefix = joined.get() == date.get() ? std::string_view("Expires=") : std::string_view();
+        part.prefix =
+            joined.get() == date.get() ? std::string_view("Expires=") : std::string_view();
         if (!bytes_view(joined.get(), &part.bytes, count) ||
             !check_no_control_bytes(part.bytes, "expires")) {
             return nullptr;
@@ -300,10 +302,17 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
         parts[count++].prefix = "Secure";
     }
     switch (same_site) {
-        case VELMORA_SAME_SITE_STRICT: parts[count++].prefix = "SameSite=Strict"; break;
-        case VELMORA_SAME_SITE_LAX: parts[count++].prefix = "SameSite=Lax"; break;
-        case VELMORA_SAME_SITE_NONE: parts[count++].prefix = "SameSite=None"; break;
-        default: break;
+        case VELMORA_SAME_SITE_STRICT:
+            parts[count++].prefix = "SameSite=Strict";
+            break;
+        case VELMORA_SAME_SITE_LAX:
+            parts[count++].prefix = "SameSite=Lax";
+            break;
+        case VELMORA_SAME_SITE_NONE:
+            parts[count++].prefix = "SameSite=None";
+            break;
+        default:
+            break;
     }
     return join(parts, count);
 }

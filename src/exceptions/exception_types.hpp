@@ -63,8 +63,8 @@ int http_exception_init_converted(PyObject *self, int32_t status, PyObject *mess
 // HTTPException: HTTPException.__init__ runs directly when it is the one that
 // follows `cls` for this instance, the generic call runs otherwise.
 // `message_args` as above.
-int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status,
-                             PyObject *message, PyObject *message_args = nullptr);
+int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
+                             PyObject *message_args = nullptr);
 // The exception base's __init__ (it sets `args`).
 int exception_base_init(PyObject *self, PyObject *args);
 

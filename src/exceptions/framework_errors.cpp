@@ -68,10 +68,14 @@ struct MessageError {
 };
 
 const MessageError message_errors[] = {
-    {&InvalidArgument_type, "velmora.exceptions.InvalidArgument",
-     {"__init__", message_error_params, 1, 1}, false},
-    {&InvalidOperation_type, "velmora.exceptions.InvalidOperation",
-     {"__init__", message_error_params, 2, 1}, true},
+    {&InvalidArgument_type,
+     "velmora.exceptions.InvalidArgument",
+     {"__init__", message_error_params, 1, 1},
+     false},
+    {&InvalidOperation_type,
+     "velmora.exceptions.InvalidOperation",
+     {"__init__", message_error_params, 2, 1},
+     true},
 };
 
 template <std::size_t I>

@@ -154,8 +154,7 @@ int http_exception_init_bound(PyObject *self, PyObject *status_arg, PyObject *me
 int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
                                   PyObject *message_args, bool own_type) {
     if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
-    Ref base_args =
-        message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
+    Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     // The module's own types end their MRO in the exception base, whose
     // __init__ comes next; a subclass may put another class in between.
@@ -166,8 +165,8 @@ int http_exception_init_converted(PyObject *self, int32_t status, PyObject *mess
     return 0;
 }
 
-int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status,
-                             PyObject *message, PyObject *message_args) {
+int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
+                             PyObject *message_args) {
     // HTTPException.__init__ follows `cls` for an instance of the class
     // itself, and for a subclass that puts no __init__ of its own between.
     const bool own_type = Py_IS_TYPE(self, cls);
@@ -199,8 +198,7 @@ void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basi
 
 void define_http_exception_types() {
     define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
-                          sizeof(VelmoraHTTPException), http_exception_init,
-                          http_exception_getset);
+                          sizeof(VelmoraHTTPException), http_exception_init, http_exception_getset);
     define_message_classes(std::make_index_sequence<std::size(message_classes)>{});
     define_fixed_classes(std::make_index_sequence<std::size(fixed_classes)>{});
 }

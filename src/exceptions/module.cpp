@@ -87,4 +87,6 @@ vm::ModuleFrame frame{
 
 }  // namespace vx
 
-PyMODINIT_FUNC PyInit_exceptions(void) { return vm::ModuleFrame::init<vx::frame>(); }
+PyMODINIT_FUNC PyInit_exceptions(void) {
+    return vm::ModuleFrame::init<vx::frame>();
+}

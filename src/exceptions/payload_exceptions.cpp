@@ -39,7 +39,9 @@ PyObject *unprocessable_status;           // 422
 PyObject *unprocessable_default_message;  // "Unprocessable entity"
 PyObject *internal_error_args;            // (500, "Internal server error")
 
-PyTypeObject *exception_base() { return reinterpret_cast<PyTypeObject *>(PyExc_Exception); }
+PyTypeObject *exception_base() {
+    return reinterpret_cast<PyTypeObject *>(PyExc_Exception);
+}
 
 PyObject *&payload_of(PyObject *self) {
     return reinterpret_cast<VelmoraHTTPPayloadException *>(self)->payload;
@@ -78,11 +80,15 @@ int str_payload_traverse(PyObject *self, visitproc visit, void *arg) {
     return exception_base()->tp_traverse(self, visit, arg);
 }
 
-int str_payload_clear(PyObject *self) { return exception_base()->tp_clear(self); }
+int str_payload_clear(PyObject *self) {
+    return exception_base()->tp_clear(self);
+}
 
 // ---- Properties -------------------------------------------------------------
 
-PyObject *payload_get(PyObject *self, void *) { return Py_NewRef(payload_of(self)); }
+PyObject *payload_get(PyObject *self, void *) {
+    return Py_NewRef(payload_of(self));
+}
 
 // Any object; deleting stores None.
 int payload_set(PyObject *self, PyObject *value, void *) {

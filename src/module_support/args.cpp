@@ -159,8 +159,8 @@ void raise_expected(const char *expected, PyObject *got) {
 }
 
 void raise_cannot_convert(PyObject *got, const char *target) {
-    PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "",
-                 Py_TYPE(got)->tp_name, target);
+    PyErr_Format(PyExc_TypeError, "%.1sCannot convert %.200s to %.200s", "", Py_TYPE(got)->tp_name,
+                 target);
 }
 
 }  // namespace vm

@@ -7,18 +7,18 @@
 namespace vm {
 
 struct Signature {
-    const char *func_name;      // name in the error texts ("__init__", "parse_cookie", ...)
-    const char *const *names;   // parameter names, in order
+    const char *func_name;     // name in the error texts ("__init__", "parse_cookie", ...)
+    const char *const *names;  // parameter names, in order
     Py_ssize_t nparams;
-    Py_ssize_t nrequired;       // the first nrequired parameters are required
+    Py_ssize_t nrequired;  // the first nrequired parameters are required
 };
 
 // Binds positional arguments and keywords to values[0..nparams). Entries the
 // caller preset (defaults, or nullptr) stay where no argument was given. The
 // values are borrowed from the caller's arguments. Returns 0, or -1 with an
 // exception set.
-int bind_vector(const Signature &sig, PyObject *const *args, Py_ssize_t nargs,
-                PyObject *kwnames, PyObject **values);
+int bind_vector(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                PyObject **values);
 int bind_tuple(const Signature &sig, PyObject *args, PyObject *kwds, PyObject **values);
 
 // "%.200s() takes %.8s %zd positional argument%.1s (%zd given)"

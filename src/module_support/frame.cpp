@@ -81,7 +81,9 @@ int check_version(ModuleFrame &f) {
 
 int register_in_sys_modules(ModuleFrame &f) {
     if (*f.main_flag) {
-        if (PyObject_SetAttrString(f.module, "__name__", Ref::steal(PyUnicode_FromString("__main__")).get()) < 0) return -1;
+        if (PyObject_SetAttrString(f.module, "__name__",
+                                   Ref::steal(PyUnicode_FromString("__main__")).get()) < 0)
+            return -1;
     }
     PyObject *modules = PyImport_GetModuleDict();
     PyObject *existing;
@@ -163,7 +165,9 @@ PyObject *ModuleFrame::init_with(PyObject *(*create)(PyObject *, PyModuleDef *),
     return PyModuleDef_Init(&def);
 }
 
-PyObject *ModuleFrame::lookup(PyObject *name) const { return lookup_global(dict, builtins, name); }
+PyObject *ModuleFrame::lookup(PyObject *name) const {
+    return lookup_global(dict, builtins, name);
+}
 
 int ModuleFrame::bind(const char *name, PyObject *value) const {
     return PyDict_SetItemString(dict, name, value);

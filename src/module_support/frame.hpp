@@ -10,12 +10,12 @@ namespace vm {
 
 struct ModuleFrame {
     // Filled by the library.
-    const char *short_name;    // "exceptions"
-    const char *dotted_name;   // "velmora.exceptions"
-    const char *reinit_error;  // RuntimeError text of a second execution
-    const char *init_frame;    // "init velmora.exceptions"
-    const char *source_file;   // file name shown in the traceback entry
-    int *main_flag;            // the exported main-program flag
+    const char *short_name;            // "exceptions"
+    const char *dotted_name;           // "velmora.exceptions"
+    const char *reinit_error;          // RuntimeError text of a second execution
+    const char *init_frame;            // "init velmora.exceptions"
+    const char *source_file;           // file name shown in the traceback entry
+    int *main_flag;                    // the exported main-program flag
     const char *const *builtin_names;  // built-ins the body needs, nullptr-terminated
     int (*init_constants)(ModuleFrame &);
     int (*body)(ModuleFrame &);

@@ -49,7 +49,8 @@ PyObject *mode_member(uint32_t code) {
 }
 
 PyTypeObject *imported_datetime() {
-    if (!datetime_type) PyErr_SetString(PyExc_SystemError, "datetime type used before it was imported");
+    if (!datetime_type)
+        PyErr_SetString(PyExc_SystemError, "datetime type used before it was imported");
     return datetime_type;
 }
 
