@@ -20,9 +20,10 @@ namespace {
 // with the module namespace as globals. Each name is read as an attribute,
 // then as the submodule "<module>.<name>" of sys.modules. Fills `out` with
 // new references.
-int import_from(const char *module_name, const char *const *names, std::size_t count, Ref *out) {
+template <std::size_t count>
+int import_from(const char *module_name, const char *const (&names)[count], Ref (&out)[count]) {
     PyObject *sys_modules = PyImport_GetModuleDict();
-    Ref name_objects[4];
+    Ref name_objects[count];
     for (std::size_t i = 0; i < count; ++i) {
         name_objects[i] = Ref::steal(PyUnicode_InternFromString(names[i]));
         if (!name_objects[i]) return -1;
@@ -83,13 +84,13 @@ int bind_remembered(PyObject *name, const Ref &value, PyObject *&slot) {
 int import_datetime_module() {
     const char *const names[] = {"datetime"};
     Ref found[1];
-    return import_from("datetime", names, 1, found);
+    return import_from("datetime", names, found);
 }
 
 int bind_url_quoting() {
     const char *const names[] = {"quote", "unquote"};
     Ref found[2];
-    if (import_from("urllib.parse", names, 2, found) < 0) return -1;
+    if (import_from("urllib.parse", names, found) < 0) return -1;
     if (bind_remembered(constants.quote, found[0], bound.quote) < 0) return -1;
     return bind_remembered(constants.unquote, found[1], bound.unquote);
 }
@@ -97,7 +98,7 @@ int bind_url_quoting() {
 int bind_date_parser() {
     const char *const names[] = {"parsedate_to_datetime"};
     Ref found[1];
-    if (import_from("email.utils", names, 1, found) < 0) return -1;
+    if (import_from("email.utils", names, found) < 0) return -1;
     return bind_remembered(constants.parsedate_to_datetime, found[0], bound.parsedate_to_datetime);
 }
 
