@@ -1,0 +1,60 @@
+"""What must not happen whatever path the code takes: constructors that leave
+attributes behind which their type does not have, and a cached SameSite
+member served after the enumeration's lookup changed."""
+
+import enum
+
+import pytest
+
+import velmora.cookies as cookies
+import velmora.exceptions as exc
+from velmora.cookies import Cookie, CookieSameSiteMode
+
+# Attributes that some of the types have; each type has only its own.
+PAYLOAD_NAMES = ("status", "inner_exception", "source_error", "details", "data", "message")
+
+
+@pytest.mark.parametrize("make, attributes, dictionary", [
+    (lambda: exc.HTTPException(404, "x"), {"status"}, {}),
+    (lambda: exc.NotFound(), {"status"}, {}),
+    (lambda: exc.RangeNotSatisfiable(), {"status"}, {}),
+    (lambda: exc.BadRequestFormat("m", 1), {"status", "inner_exception"}, {}),
+    (lambda: exc.InternalServerError(), {"status", "source_error"}, {}),
+    (lambda: exc.UnprocessableEntity(details=1), {"status", "details"}, {}),
+    (lambda: exc.FailedRequestError(404, "x"), {"status", "data"}, {}),
+    (lambda: exc.MessageAborted(), set(), {}),
+    (lambda: exc.InvalidArgument("m"), set(), {}),
+    (lambda: exc.InvalidArgument(message=None), set(), {}),
+    (lambda: exc.InvalidOperation("m"), {"inner_exception"}, {"inner_exception": None}),
+    (lambda: exc.InvalidExceptionHandler(), set(), {}),
+    (lambda: cookies.CookieError("m"), set(), {}),
+    (lambda: cookies.CookieValueExceedsMaximumLength(), set(), {}),
+])  # fmt: skip
+def test_constructors_leave_only_their_own_attributes(make, attributes, dictionary):
+    error = make()
+    assert {name for name in PAYLOAD_NAMES if hasattr(error, name)} == attributes
+    assert vars(error) == dictionary
+
+
+MEMBER_NAMES = ["UNDEFINED", "LAX", "STRICT", "NONE"]
+
+
+@pytest.mark.parametrize("code", range(4), ids=MEMBER_NAMES)
+def test_same_site_sees_a_property_set_on_the_metaclass_after_the_member_was_read(code):
+    # A data descriptor of the metaclass comes before the class's own members
+    # in attribute lookup; the member read (and kept) before it was set must
+    # not be served any more.
+    name, other = MEMBER_NAMES[code], CookieSameSiteMode((code + 1) % 4)
+    metaclass = type(CookieSameSiteMode)
+    assert metaclass is enum.EnumType and name not in vars(metaclass)
+    cookie = Cookie("n", "v", same_site=code)
+    for _ in range(2):
+        assert cookie.same_site is CookieSameSiteMode(code)
+    setattr(metaclass, name, property(lambda cls: other))
+    try:
+        assert cookie.same_site is other
+        assert cookie.__reduce__()[2][7] is other
+        assert cookie.clone().same_site is other
+    finally:
+        delattr(metaclass, name)
+    assert cookie.same_site is CookieSameSiteMode(code)
