@@ -41,10 +41,12 @@ def cookie_operations():
         ops[f"cookies: {name}"] = op
     for name, (op, _) in failures.FAILING_COOKIE_OPERATIONS.items():
         ops[f"cookies, failing: {name}"] = op
+    # Not literals: a lost reference to an immortal string would not count.
+    domain, path = "".join(["example", ".org"]), "".join(["/", "app"])
     for attribute, new in failures.SETTERS:
         ops[f"cookies, setter: {attribute} = {new!r:.30}"] = (
             lambda attribute=attribute, new=new:
-            setattr(Cookie("n", "v", failures.D, "d", "/p"), attribute, new))
+            setattr(Cookie("n", "v", failures.D, domain, path), attribute, new))
     ops["cookies, setstate"] = lambda: Cookie.__new__(Cookie).__setstate__(failures.STATE)
     ops["cookies, deepcopy"] = lambda: copy.deepcopy(failures.COOKIE)
     leak_ops, _ = leaks.operations()
