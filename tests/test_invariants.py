@@ -29,7 +29,10 @@ PAYLOAD_NAMES = ("status", "inner_exception", "source_error", "details", "data",
     (lambda: exc.InvalidExceptionHandler(), set(), {}),
     (lambda: cookies.CookieError("m"), set(), {}),
     (lambda: cookies.CookieValueExceedsMaximumLength(), set(), {}),
-])  # fmt: skip
+], ids=["HTTPException", "NotFound", "RangeNotSatisfiable", "BadRequestFormat",
+        "InternalServerError", "UnprocessableEntity", "FailedRequestError", "MessageAborted",
+        "InvalidArgument", "InvalidArgument-keyword", "InvalidOperation",
+        "InvalidExceptionHandler", "CookieError", "CookieValueExceedsMaximumLength"])  # fmt: skip
 def test_constructors_leave_only_their_own_attributes(make, attributes, dictionary):
     error = make()
     assert {name for name in PAYLOAD_NAMES if hasattr(error, name)} == attributes
