@@ -5,7 +5,10 @@ of velmora.exceptions and velmora.cookies, a few instances at protocols 0 to
 Stored pickles outlive the code that wrote them, so test_stored_pickles.py
 loads these files and also checks that today's code still writes the very
 same bytes. Run this only when a layout change is meant to ship, and review
-the diff (``--show TYPE`` prints the disassembly of a type's pickles):
+the diff (``--show TYPE`` prints the disassembly of a type's pickles). The
+bytes also hold what the interpreter writes for datetimes, enumeration members
+and built-in exceptions; a new CPython feature release may change those, which
+is no layout change of ours but still wants a look before rewriting:
 
     python tests/make_stored_pickles.py [--show TYPE]
 """

@@ -29,9 +29,8 @@ def status_only(cls, status, args=()):
     return {"type": cls, "args": args, "status": status, "__dict__": {}}
 
 
-def payload(cls, status, field, value, args=(), attributes=None):
-    return {"type": cls, "args": args, "status": status, field: value,
-            "__dict__": attributes or {}}
+def payload(cls, status, field, value, args=()):
+    return {"type": cls, "args": args, "status": status, field: value, "__dict__": {}}
 
 
 def framework(cls, args=(), attributes=None):
