@@ -40,7 +40,8 @@ def operations():
     """Callables that each exercise one path; failures are expected."""
     name = "".join(["na", "me"])  # not interned: its count must stay put
     value = "".join(["val", "ue"])
-    # Literals would be immortal, and a lost reference to them invisible.
+    # Built at run time and watched: a one-character literal is immortal, and
+    # a reference lost on it would show in no count.
     domain = "".join(["example", ".org"])
     path = "".join(["/", "app"])
     expires = Moment(2020, 1, 1)

@@ -41,7 +41,8 @@ def cookie_operations():
         ops[f"cookies: {name}"] = op
     for name, (op, _) in failures.FAILING_COOKIE_OPERATIONS.items():
         ops[f"cookies, failing: {name}"] = op
-    # Not literals: a lost reference to an immortal string would not count.
+    # Built at run time: a one-character literal is immortal, and a reference
+    # lost on it would not count in the total.
     domain, path = "".join(["example", ".org"]), "".join(["/", "app"])
     for attribute, new in failures.SETTERS:
         ops[f"cookies, setter: {attribute} = {new!r:.30}"] = (
