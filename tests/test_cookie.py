@@ -17,6 +17,10 @@ class SubCookie(Cookie):
     pass
 
 
+class SiblingCookie(Cookie):
+    pass
+
+
 class Moment(datetime.datetime):
     pass
 
@@ -378,12 +382,15 @@ def test_instances_have_no_dict_and_no_weakrefs():
         (Cookie("n", "abc", expires=EXPIRY, domain="d", path="/x", http_only=True, secure=True,
                 max_age=1, same_site=3), True),
         (SubCookie("n", "abc"), True),
+        (SiblingCookie("n", "abc"), True),
+        (SiblingCookie("n", "abd"), False),
         (Cookie("m", "abc"), False),
         (Cookie("n", "abd"), False),
     ],
 )
-def test_equality(other, equal):
-    cookie = Cookie("n", "abc")
+@FACTORIES
+def test_equality(factory, other, equal):
+    cookie = factory("n", "abc")
     assert (cookie == other) is equal
     assert (other == cookie) is equal
     assert (cookie != other) is (not equal)

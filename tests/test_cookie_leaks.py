@@ -11,6 +11,11 @@ import pytest
 import velmora.cookies as cookies
 from velmora.cookies import Cookie, CookieError
 
+try:
+    from velmora._velmora_capi_test import write_cookie_for_response
+except ImportError:  # a build without the test-only module
+    write_cookie_for_response = None
+
 ITERATIONS = 100_000
 
 pytestmark = pytest.mark.skipif(
@@ -35,11 +40,16 @@ def operations():
     """Callables that each exercise one path; failures are expected."""
     name = "".join(["na", "me"])  # not interned: its count must stay put
     value = "".join(["val", "ue"])
+    # Built at run time and watched: a one-character literal is immortal, and
+    # a reference lost on it would show in no count.
+    domain = "".join(["example", ".org"])
+    path = "".join(["/", "app"])
     expires = Moment(2020, 1, 1)
     long_value = "\u00e9" * 2049
     failing = FailingTruth()
-    cookie = Cookie(name, value, expires, "d", "/p", True, True, 60, 7)
-    sub = SubCookie(name, value, expires=expires, same_site=2**31 + 5)
+    cookie = Cookie(name, value, expires, domain, path, True, True, 60, 7)
+    sub = SubCookie(name, value, expires=expires, domain=domain, path=path,
+                    same_site=2**31 + 5)
 
     def attempt(target, attribute, new):
         def run():
@@ -54,9 +64,9 @@ def operations():
         return run
 
     ops = [
-        lambda: Cookie(name, value, expires, "d", "/p", True, False, 5, 1),
+        lambda: Cookie(name, value, expires, domain, path, True, False, 5, 1),
         lambda: Cookie(name, value, max_age=2.5, same_site=9, http_only=1),
-        lambda: SubCookie(name, value, expires, domain="d"),
+        lambda: SubCookie(name, value, expires, domain=domain, path=path),
         lambda: Cookie.__new__(Cookie),
         cookie.clone,
         sub.clone,
@@ -65,6 +75,8 @@ def operations():
         lambda: cookie == b"value",
         lambda: cookie.same_site,
         lambda: sub.same_site,
+        lambda: cookie.domain,
+        lambda: cookie.path,
         # constructor failures, one per check
         lambda: Cookie(name),
         lambda: Cookie(name, value, colour=1),
@@ -72,6 +84,8 @@ def operations():
         lambda: Cookie(name, value, max_age=None),
         lambda: Cookie(name, value, same_site=-1),
         lambda: Cookie(b"x", value),
+        lambda: Cookie(name, value, None, domain, b"/p"),
+        lambda: Cookie(name, value, expires, domain, path, max_age=None),
         lambda: Cookie(name, value, expires=datetime.date(2020, 1, 1)),
         lambda: Cookie(None, value),
         lambda: Cookie(name, long_value),
@@ -97,17 +111,24 @@ def operations():
         delete(cookie, "max_age"),
         # successful stores that replace objects
         attempt(sub, "expires", expires),
-        attempt(sub, "domain", "x"),
+        attempt(sub, "domain", domain),
+        attempt(sub, "path", path),
+        delete(sub, "domain"),
+        delete(sub, "path"),
+        attempt(sub, "domain", domain),
+        attempt(sub, "path", path),
         attempt(sub, "value", value),
     ]
-    ops += pickle_operations(name, value, expires)
-    return ops, (name, value, expires)
+    if write_cookie_for_response is not None:
+        ops.append(lambda: write_cookie_for_response(cookie))
+    ops += pickle_operations(name, value, expires, domain, path)
+    return ops, (name, value, expires, domain, path)
 
 
-def pickle_operations(name, value, expires):
-    state = (name, value, "d", expires, True, 60, "/p", 7, False)
+def pickle_operations(name, value, expires, domain, path):
+    state = (name, value, domain, expires, True, 60, path, 7, False)
     unpickle, checksum = cookies.__pyx_unpickle_Cookie, 0x2035A3D
-    jar = SubCookie(name, value, expires)
+    jar = SubCookie(name, value, expires, domain, path)
     jar.tag = [value]
     error = CookieError(name)
     error.hint = value

@@ -123,6 +123,19 @@ class ReturnsSelf(Cookie):
         return self
 
 
+# Without an instance dictionary: still a Python subclass, whose override
+# the slot must find.
+class SlottedReturnsSelf(Cookie):
+    __slots__ = ()
+
+    def clone(self):
+        return self
+
+
+class SlottedPlain(Cookie):
+    __slots__ = ()
+
+
 @pytest.mark.parametrize(
     "cls, skip, expected",
     [
@@ -132,6 +145,9 @@ class ReturnsSelf(Cookie):
         (ReturnsNone, 0, None),
         (ReturnsText, 1, "built-in"),
         (ReturnsSelf, 1, "built-in"),
+        (SlottedReturnsSelf, 0, "self"),
+        (SlottedPlain, 0, "built-in"),
+        (SlottedReturnsSelf, 1, "built-in"),
     ],
 )
 def test_clone_slot_dispatch(cls, skip, expected):

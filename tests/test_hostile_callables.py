@@ -372,6 +372,10 @@ HOSTILE = {
     "clone override returns a str": (
         lambda: capi.clone(type("C", (Cookie,), {"clone": lambda self: "x"})("n", "v")),
         TypeError),
+    "clone override of a subclass without dictionary returns a str": (
+        lambda: capi.clone(
+            type("C", (Cookie,), {"__slots__": (), "clone": lambda self: "x"})("n", "v")),
+        TypeError),
 }
 
 

@@ -41,10 +41,13 @@ def cookie_operations():
         ops[f"cookies: {name}"] = op
     for name, (op, _) in failures.FAILING_COOKIE_OPERATIONS.items():
         ops[f"cookies, failing: {name}"] = op
+    # Built at run time: a one-character literal is immortal, and a reference
+    # lost on it would not count in the total.
+    domain, path = "".join(["example", ".org"]), "".join(["/", "app"])
     for attribute, new in failures.SETTERS:
         ops[f"cookies, setter: {attribute} = {new!r:.30}"] = (
             lambda attribute=attribute, new=new:
-            setattr(Cookie("n", "v", failures.D, "d", "/p"), attribute, new))
+            setattr(Cookie("n", "v", failures.D, domain, path), attribute, new))
     ops["cookies, setstate"] = lambda: Cookie.__new__(Cookie).__setstate__(failures.STATE)
     ops["cookies, deepcopy"] = lambda: copy.deepcopy(failures.COOKIE)
     leak_ops, _ = leaks.operations()
