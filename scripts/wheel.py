@@ -83,11 +83,11 @@ def cross_settings(arch: str) -> tuple[dict, list[str]]:
     found = run([ROOT / "scripts" / "bootstrap-arm64", "--cross"]).stdout.split()
     include, soabi = found[-2], found[-1]
     toolchain = ROOT / "scripts" / "aarch64-toolchain.cmake"
-    return ({"_PYTHON_HOST_PLATFORM": "linux-aarch64"},
+    # scikit-build-core tags the wheel from _PYTHON_HOST_PLATFORM and names
+    # the modules from SETUPTOOLS_EXT_SUFFIX; the headers are the arm64 ones.
+    return ({"_PYTHON_HOST_PLATFORM": "linux-aarch64", "SETUPTOOLS_EXT_SUFFIX": f".{soabi}.so"},
             [f"cmake.define.CMAKE_TOOLCHAIN_FILE={toolchain}",
-             f"cmake.define.Python_INCLUDE_DIR={include}",
-             f"cmake.define.Python_SOABI={soabi}",
-             "cmake.define.Python_INTERPRETER_ID=Python"])
+             f"cmake.define.Python_INCLUDE_DIR={include}"])
 
 
 def build(arch: str, dist: Path, build_dir: Path | None = None, verify: bool = True) -> Path:
@@ -110,8 +110,11 @@ def build(arch: str, dist: Path, build_dir: Path | None = None, verify: bool = T
         [built] = Path(raw).glob("velmora-*.whl")
         if not built.name.endswith(f"-linux_{arch}.whl"):
             raise SystemExit(f"the build made {built.name}, not a linux_{arch} wheel")
-        log(f"auditwheel repair --plat {target}")
-        run([sys.executable, "-m", "auditwheel", "repair", "--plat", target, "-w", dist, built],
+        # auditwheel offers the host's tags by name; for another architecture
+        # it takes the best tag the wheel is consistent with, checked below.
+        plat = target if arch == host_arch() else "auto"
+        log(f"auditwheel repair --plat {plat}")
+        run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "-w", dist, built],
             env=tool_env())
     [wheel] = dist.glob(f"velmora-*_{arch}.whl")
     problems = check(wheel) if verify else []
@@ -205,8 +208,10 @@ def check(wheel: Path) -> list[str]:
         if wheel_tags != {f"cp314-cp314-{tag}" for tag in platform_tags}:
             problems.append(f"WHEEL tags {sorted(wheel_tags)} disagree with the file name")
         libraries = sorted(n for n in names if n.endswith(".so"))
-        if [n.split("/")[-1].split(".")[0] for n in libraries] != sorted(MODULES):
-            problems.append(f"modules {libraries}, expected {sorted(MODULES)}")
+        suffix = f".cpython-314-{arch}-linux-gnu.so"
+        expected_names = [f"velmora/{module}{suffix}" for module in sorted(MODULES)]
+        if libraries != expected_names:
+            problems.append(f"modules {libraries}, expected {expected_names}")
         for library in libraries:
             name = library.split("/")[-1].split(".")[0]
             facts = module_facts(archive.read(library))
