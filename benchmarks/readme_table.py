@@ -3,8 +3,8 @@
     python benchmarks/readme_table.py          # rewrite the section in README.md
     python benchmarks/readme_table.py --check  # exit 1 when the section is stale
 
-`make bench` runs it after each benchmark run, so the README always shows
-the recorded run. Only the lines between the two markers are replaced.
+`make bench-record` runs it after recording a run, so the README always
+shows the recorded run. Only the lines between the two markers are replaced.
 """
 
 import argparse

@@ -2,8 +2,10 @@
 
 `make bench` runs this file. It times every case in one process, velmora
 interleaved with its peers, prints a Markdown table per group and the
-targets, and writes benchmarks/results/latest.json and latest.png.
-`--callgrind` counts instructions per operation instead (see callgrind.py).
+targets, and writes latest.json and latest.png into build/bench (ignored by
+git); `make bench-record` writes them into benchmarks/results instead, the
+record the README's table is made from. `--callgrind` counts instructions
+per operation instead (see callgrind.py).
 """
 
 import argparse
@@ -20,7 +22,8 @@ from chart import write_chart
 from hostile import hostile_cases
 from hostile import markdown_table as hostile_table
 
-RESULTS = Path(__file__).resolve().parent / "results"
+# A run changes no tracked file unless asked to (--out benchmarks/results).
+RESULTS = Path(__file__).resolve().parent.parent / "build" / "bench"
 
 
 def parse_args(argv: list[str]) -> argparse.Namespace:
@@ -42,7 +45,8 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
                    help="operations per measured loop in callgrind mode (default 2000)")
     p.add_argument("--callgrind-peers", action="store_true",
                    help="in callgrind mode, count the peers too (default: velmora and floors)")
-    p.add_argument("--out", type=Path, default=RESULTS, help="directory of the result files")
+    p.add_argument("--out", type=Path, default=RESULTS,
+                   help="directory of the result files (default build/bench)")
     p.add_argument("--no-chart", action="store_true", help="do not draw the PNG chart")
     args = p.parse_args(argv)
     args.rounds = args.rounds or (5 if args.quick else 500)

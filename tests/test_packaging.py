@@ -1,9 +1,12 @@
-"""The distributions: `pip wheel .` gives a wheel that installs into a fresh
-virtual environment and imports there; the sdist holds everything a build
-needs. Slow (a build of its own); `make package-check` runs it alone."""
+"""The distributions: the release wheel of `make wheel` carries its manylinux
+tag, needs no symbol version newer than that tag's glibc, installs into a
+fresh virtual environment and imports there; the sdist holds everything a
+build needs. Slow (a build of its own); `make package-check` runs it alone."""
 
 import email.parser
+import importlib.util
 import os
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -15,6 +18,10 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+_spec = importlib.util.spec_from_file_location("release_wheel", ROOT / "scripts" / "wheel.py")
+release_wheel = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(release_wheel)
+ARCH = os.uname().machine
 
 pytestmark = [
     pytest.mark.slow,
@@ -37,13 +44,52 @@ def dist(tmp_path_factory) -> Path:
 
 @pytest.fixture(scope="module")
 def wheel(dist) -> Path:
-    # A release build (no test-only modules) in a build directory of its own,
-    # kept between runs so that only changed sources compile again.
-    env = {**os.environ, "VELMORA_TEST_MODULE": "OFF"}
-    run([sys.executable, "-m", "pip", "wheel", ".", "--no-deps", "--no-build-isolation",
-         "-q", "-w", dist, "-C", "build-dir=build/package-check"], cwd=ROOT, env=env)
-    [found] = dist.glob("velmora-*.whl")
-    return found
+    # The release wheel as `make wheel` makes it (no test-only modules,
+    # repaired by auditwheel), in a build directory of its own kept between
+    # runs so that only changed sources compile again.
+    if ARCH not in release_wheel.TARGETS:
+        pytest.skip(f"no release wheel for {ARCH}")
+    return release_wheel.build(ARCH, dist, ROOT / "build" / "package-check", verify=False)
+
+
+def test_wheel_is_manylinux(wheel):
+    target = release_wheel.TARGETS[ARCH]
+    assert target in wheel.name
+    assert release_wheel.check(wheel) == []
+    assert release_wheel.auditwheel_tag(wheel) == target
+
+
+CHEAT = r"""
+#include <stdint.h>
+uint32_t arc4random(void);
+uint32_t extra_export(void) { return arc4random(); }
+int PyInit_cookies(void) { return 0; }
+int __pyx_module_is_main_velmora__cookies;
+"""
+
+
+def test_check_finds_new_symbol_versions_and_exports(wheel, tmp_path):
+    # A stand-in cookies module that needs GLIBC_2.36 and exports a third
+    # symbol, in a wheel that claims the target tag.
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    source = tmp_path / "cheat.c"
+    source.write_text(CHEAT)
+    library = tmp_path / "cheat.so"
+    if compiler is None or subprocess.run([compiler, "-shared", "-fPIC", "-o", library, source],
+                                          capture_output=True).returncode != 0:
+        pytest.skip("needs a C compiler and a glibc with arc4random")
+    forged = tmp_path / wheel.name
+    with zipfile.ZipFile(wheel) as original, zipfile.ZipFile(forged, "w") as copy:
+        for item in original.infolist():
+            data = original.read(item)
+            if item.filename.startswith("velmora/cookies."):
+                data = library.read_bytes()
+            copy.writestr(item, data)
+    problems = "\n".join(release_wheel.check(forged))
+    assert "cookies: needs GLIBC_2.36 of libc.so.6, newer than GLIBC_2.17" in problems
+    assert "extra_export" in problems
+    assert "auditwheel show gives manylinux_2_36" in problems
+    assert "exceptions:" not in problems
 
 
 @pytest.fixture(scope="module")
