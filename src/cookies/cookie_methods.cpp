@@ -42,7 +42,10 @@ VelmoraCookie *clone_builtin(VelmoraCookie *self) {
 const vm::Signature clone_signature{"clone", nullptr, 0, 0};
 
 PyObject *clone_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vm::bind_vector(clone_signature, args, nargs, kwnames, nullptr) < 0) return nullptr;
+    if (vm::BoundArgs<0>{}.bind_vector(clone_signature, args, static_cast<size_t>(nargs), kwnames) <
+        0) {
+        return nullptr;
+    }
     return as_object(clone_builtin(as_cookie(self)));
 }
 

@@ -45,7 +45,7 @@ const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
     return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
 }
 
@@ -81,16 +81,14 @@ const MessageError message_errors[] = {
 template <std::size_t I>
 int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
-    PyObject *values[2] = {nullptr, Py_None};
-    if (vm::bind_tuple(cls.signature, args, kwds, values) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, values[0]));
+    vm::BoundArgs<2> bound{nullptr, Py_None};
+    if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
+    if (!vm::check_arg_exact_or_none(bound[0], &PyUnicode_Type, "message")) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, bound[0]));
     if (!base_args) return -1;
-    // Borrowed from the caller's arguments; held across the call into Python code.
-    Ref inner_exception = Ref::borrow(values[1]);
     if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;
     if (!cls.keeps_inner_exception) return 0;
-    return PyObject_SetAttr(self, inner_exception_name, inner_exception.get());
+    return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }
 
 template <std::size_t... I>

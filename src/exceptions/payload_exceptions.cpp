@@ -133,9 +133,6 @@ PyGetSetDef data_getset[] = {
 // them failed) and only when it succeeds stores `payload`.
 int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *payload) {
     if (!base_args) return -1;
-    // The payload is borrowed from the caller's arguments; hold it across the
-    // call into Python code.
-    Ref held = Ref::borrow(payload);
     if (vm::call_next_init(cls, self, base_args.get()) < 0) return -1;
     vm::replace_field(payload_of(self), payload);
     return 0;
@@ -145,7 +142,6 @@ int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *
 // status and the message.
 int http_init_then_store(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
                          PyObject *payload) {
-    Ref held = Ref::borrow(payload);
     if (init_after_http_subclass(cls, self, status, message) < 0) return -1;
     vm::replace_field(payload_of(self), payload);
     return 0;
@@ -155,19 +151,20 @@ const char *const bad_request_format_params[] = {"message", "inner_exception"};
 const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1};
 
 int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {nullptr, Py_None};
-    if (vm::bind_tuple(bad_request_format_signature, args, kwds, values) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
-    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, values[0])),
-                           values[1]);
+    vm::BoundArgs<2> bound{nullptr, Py_None};
+    if (bound.bind_tuple(bad_request_format_signature, args, kwds) < 0) return -1;
+    if (!vm::check_arg_exact_or_none(bound[0], &PyUnicode_Type, "message")) return -1;
+    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, bound[0])),
+                           bound[1]);
 }
 
 const char *const internal_error_params[] = {"source_error"};
 const vm::Signature internal_error_signature{"__init__", internal_error_params, 1, 0};
 
 int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *source_error = Py_None;
-    if (vm::bind_tuple(internal_error_signature, args, kwds, &source_error) < 0) return -1;
+    vm::BoundArgs<1> bound{Py_None};
+    if (bound.bind_tuple(internal_error_signature, args, kwds) < 0) return -1;
+    PyObject *source_error = bound[0];
     if (!vm::check_arg_instance_or_none(source_error, exception_base(), "source_error")) {
         return -1;
     }
@@ -180,24 +177,24 @@ const char *const unprocessable_params[] = {"message", "details"};
 const vm::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0};
 
 int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {Py_None, Py_None};
-    if (vm::bind_tuple(unprocessable_signature, args, kwds, values) < 0) return -1;
-    int truth = PyObject_IsTrue(values[0]);
+    vm::BoundArgs<2> bound{Py_None, Py_None};
+    if (bound.bind_tuple(unprocessable_signature, args, kwds) < 0) return -1;
+    int truth = PyObject_IsTrue(bound[0]);
     if (truth < 0) return -1;
-    PyObject *message = truth ? values[0] : unprocessable_default_message;
+    PyObject *message = truth ? bound[0] : unprocessable_default_message;
     return http_init_then_store(&UnprocessableEntity_type, self, unprocessable_status, message,
-                                values[1]);
+                                bound[1]);
 }
 
 const char *const failed_request_params[] = {"status", "data"};
 const vm::Signature failed_request_signature{"__init__", failed_request_params, 2, 2};
 
 int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {nullptr, nullptr};
-    if (vm::bind_tuple(failed_request_signature, args, kwds, values) < 0) return -1;
+    vm::BoundArgs<2> bound;
+    if (bound.bind_tuple(failed_request_signature, args, kwds) < 0) return -1;
     int32_t status;
-    if (!vm::to_int32(values[0], &status)) return -1;
-    PyObject *data = values[1];
+    if (!vm::to_int32(bound[0], &status)) return -1;
+    PyObject *data = bound[1];
     if (!vm::check_arg_exact_or_none(data, &PyUnicode_Type, "data")) return -1;
     // %S gives a str itself and "None" for None.
     Ref message = Ref::steal(PyUnicode_FromFormat(

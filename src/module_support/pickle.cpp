@@ -104,7 +104,10 @@ PyObject *reduce_method(PyObject *self, PyTypeObject *cls, PyObject *const *args
                         PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    if (bind_vector(reduce_signature, args, nargs, kwnames, nullptr) < 0) return nullptr;
+    if (BoundArgs<0>{}.bind_vector(reduce_signature, args, static_cast<size_t>(nargs), kwnames) <
+        0) {
+        return nullptr;
+    }
     return reduce_value(*row, self);
 }
 
@@ -117,8 +120,11 @@ PyObject *setstate_method(PyObject *self, PyTypeObject *cls, PyObject *const *ar
                           Py_ssize_t nargs, PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    PyObject *state = nullptr;
-    if (bind_vector(setstate_signature, args, nargs, kwnames, &state) < 0) return nullptr;
+    BoundArgs<1> bound;
+    if (bound.bind_vector(setstate_signature, args, static_cast<size_t>(nargs), kwnames) < 0) {
+        return nullptr;
+    }
+    PyObject *state = bound[0];
     if (state == Py_None) {
         raise_none_not_allowed();
         return nullptr;
@@ -132,8 +138,6 @@ PyObject *setstate_method(PyObject *self, PyTypeObject *cls, PyObject *const *ar
 }
 
 // ---- __pyx_unpickle_<Type> -------------------------------------------------
-
-const char *const reconstructor_params[] = {"__pyx_type", "__pyx_checksum", "__pyx_state"};
 
 bool accepted(const Checksums &sums, int64_t checksum) {
     return checksum == sums.sha256 || checksum == sums.sha1 || checksum == sums.md5;
@@ -195,13 +199,16 @@ PyObject *reconstruct(PyObject *, PyTypeObject *cls, PyObject *const *args, Py_s
                       PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    const Signature signature{row->reconstructor_name, reconstructor_params, 3, 3};
-    PyObject *values[3] = {nullptr, nullptr, nullptr};
-    if (bind_vector(signature, args, nargs, kwnames, values) < 0) return nullptr;
-    PyObject *target = values[0];
-    PyObject *state = values[2];
+    // Owned for the whole call: the checksum's __int__ may drop the others.
+    BoundArgs<3> bound;
+    if (bound.bind_vector(row->runtime.reconstructor_signature, args, static_cast<size_t>(nargs),
+                          kwnames) < 0) {
+        return nullptr;
+    }
+    PyObject *target = bound[0];
+    PyObject *state = bound[2];
     int64_t checksum;
-    if (!to_int64(values[1], &checksum)) return nullptr;
+    if (!to_int64(bound[1], &checksum)) return nullptr;
     if (!check_arg_exact_or_none(state, &PyTuple_Type, "__pyx_state")) return nullptr;
     const StateLayout &layout = *row->state;
     if (!accepted(layout.checksums, checksum)) {

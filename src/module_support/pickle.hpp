@@ -12,6 +12,8 @@
 
 #include <Python.h>
 
+#include "module_support/args.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -150,6 +152,9 @@ consteval StateLayout state_layout(const StateMember (&members)[N], const char *
 inline constexpr StateLayout no_members_state{
     nullptr, 0, "", {0xe3b0c44, 0xda39a3e, 0xd41d8cd}, nullptr};
 
+inline constexpr const char *reconstructor_param_names[] = {"__pyx_type", "__pyx_checksum",
+                                                            "__pyx_state"};
+
 // Filled when the type is set up; never freed.
 struct PickleRuntime {
     const ModuleFrame *frame = nullptr;     // namespace of the reconstructor lookup
@@ -158,6 +163,8 @@ struct PickleRuntime {
     PyObject *reduce = nullptr;             // method descriptor "__reduce_tavrin__"
     PyObject *setstate = nullptr;           // method descriptor "__setstate_tavrin__"
     PyMethodDef reconstructor_def{};
+    // (__pyx_type, __pyx_checksum, __pyx_state), named after the reconstructor.
+    Signature reconstructor_signature{nullptr, reconstructor_param_names, 3, 3};
     PickleType *next = nullptr;  // the library's prepared types
 };
 
