@@ -150,6 +150,11 @@ PyObject *cookie_repr(PyObject *self) {
 
 PyObject *cookie_richcompare(PyObject *self, PyObject *other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    // Property getters of subclasses and __eq__ run below; a caller that
+    // compares objects it only borrows (an item of a list being emptied)
+    // must not lose them halfway.
+    Ref self_ref = Ref::borrow(self);
+    Ref other_ref = Ref::borrow(other);
     Ref equal = Ref::steal(cookie_equals(self, other));
     if (!equal || op == Py_EQ || equal.get() == Py_NotImplemented) return equal.release();
     int truth = vm::truth_of(equal.get());

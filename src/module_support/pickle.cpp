@@ -22,6 +22,7 @@ int init_names() {
         {&names.dict, "__dict__"},
         {&names.new_, "__new__"},
         {&names.update, "update"},
+        {&names.keys, "keys"},
         {&names.name, "__name__"},
         {&names.getstate, "__getstate__"},
         {&names.reduce_ex, "__reduce_ex__"},

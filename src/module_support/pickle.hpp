@@ -74,12 +74,17 @@ struct StateLayout {
     const PickleHooks *hooks;
 };
 
+// Most members a state layout may have (the state tuple is assembled from
+// that many items made beforehand).
+inline constexpr std::size_t kMaxStateMembers = 16;
+
 namespace layout_check {
 // Never defined: reaching one while a layout is built at compile time stops
 // the build with the function's name as the diagnostic.
 void member_text_does_not_list_the_member_names();
 void member_names_are_not_in_code_point_order();
 void member_kind_needs_a_hook_the_layout_lacks();
+void layout_has_more_members_than_a_state_holds();
 
 constexpr bool names_ordered(const char *a, const char *b) {
     while (*a && *a == *b) ++a, ++b;
@@ -133,6 +138,7 @@ constexpr bool hooks_cover(const StateMember *members, std::size_t count,
 template <std::size_t N>
 consteval StateLayout state_layout(const StateMember (&members)[N], const char *member_text,
                                    Checksums checksums, const PickleHooks *hooks = nullptr) {
+    if (N > kMaxStateMembers) layout_check::layout_has_more_members_than_a_state_holds();
     if (!layout_check::text_lists(members, N, member_text)) {
         layout_check::member_text_does_not_list_the_member_names();
     }
