@@ -41,7 +41,19 @@ VelmoraCookieMethods cookie_method_table;
 const char *const param_names[kCookieParamCount] = {
     "name", "value", "expires", "domain", "path", "http_only", "secure", "max_age", "same_site",
 };
-const vm::Signature init_signature{"__init__", param_names, kCookieParamCount, 2};
+using vm::ParamKind;
+const vm::Param param_kinds[kCookieParamCount] = {
+    {ParamKind::str_or_none},
+    {ParamKind::str_or_none},
+    {ParamKind::instance_or_none, datetime_type},
+    {ParamKind::str_or_none},
+    {ParamKind::str_or_none},
+    {ParamKind::truth},
+    {ParamKind::truth},
+    {ParamKind::integer},
+    {ParamKind::integer},
+};
+const vm::Signature init_signature{"__init__", param_names, kCookieParamCount, 2, param_kinds};
 
 // The parameters of a call with the values of those a caller leaves out:
 // nullptr marks a native default (flags off, max_age -1, same_site 0).
@@ -77,13 +89,8 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     }
     PyObject *expires = values[kParamExpires];
     if (expires != Py_None && !datetime_type()) return -1;
-    if (!vm::check_arg_exact_or_none(values[kParamName], &PyUnicode_Type, "name") ||
-        !vm::check_arg_exact_or_none(values[kParamValue], &PyUnicode_Type, "value") ||
-        !vm::check_arg_instance_or_none(values[kParamExpires], imported.datetime, "expires") ||
-        !vm::check_arg_exact_or_none(values[kParamDomain], &PyUnicode_Type, "domain") ||
-        !vm::check_arg_exact_or_none(values[kParamPath], &PyUnicode_Type, "path")) {
-        return -1;
-    }
+    // name, value, expires, domain, path: the typed parameters, in order.
+    if (!vm::check_params(init_signature, values, kParamName, kParamHttpOnly)) return -1;
     if (assign(self, constants.name, cookie_set_name, values[kParamName]) < 0) return -1;
     if (assign(self, constants.value, cookie_set_value, values[kParamValue]) < 0) return -1;
     VelmoraCookie *cookie = as_cookie(self);

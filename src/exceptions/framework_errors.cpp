@@ -59,6 +59,7 @@ void define_fixed_message_errors(std::index_sequence<I...>) {
 // ---- Errors with the caller's message ---------------------------------------
 
 const char *const message_error_params[] = {"message", "inner_exception"};
+const vm::Param message_error_kinds[] = {{vm::ParamKind::str_or_none}, {vm::ParamKind::any}};
 
 struct MessageError {
     PyTypeObject *type;
@@ -70,11 +71,11 @@ struct MessageError {
 const MessageError message_errors[] = {
     {&InvalidArgument_type,
      "velmora.exceptions.InvalidArgument",
-     {"__init__", message_error_params, 1, 1},
+     {"__init__", message_error_params, 1, 1, message_error_kinds},
      false},
     {&InvalidOperation_type,
      "velmora.exceptions.InvalidOperation",
-     {"__init__", message_error_params, 2, 1},
+     {"__init__", message_error_params, 2, 1, message_error_kinds},
      true},
 };
 
@@ -83,7 +84,7 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
     vm::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(bound[0], &PyUnicode_Type, "message")) return -1;
+    if (!vm::check_param(cls.signature, 0, bound[0])) return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, bound[0]));
     if (!base_args) return -1;
     if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;

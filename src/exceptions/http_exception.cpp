@@ -32,7 +32,8 @@ PyObject *default_http_message;  // "HTTP exception"
 // ---- HTTPException ---------------------------------------------------------
 
 const char *const http_param_names[] = {"status", "message"};
-const vm::Signature http_signature{"__init__", http_param_names, 2, 1};
+const vm::Param http_param_kinds[] = {{vm::ParamKind::integer}, {vm::ParamKind::str_or_none}};
+const vm::Signature http_signature{"__init__", http_param_names, 2, 1, http_param_kinds};
 
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<2> bound{nullptr, default_http_message};
@@ -84,7 +85,8 @@ MessageClass message_classes[] = {
 };
 
 const char *const message_param_names[] = {"message"};
-const vm::Signature message_signature{"__init__", message_param_names, 1, 0};
+const vm::Param message_param_kinds[] = {{vm::ParamKind::truth}};
+const vm::Signature message_signature{"__init__", message_param_names, 1, 0, message_param_kinds};
 
 // One __init__ per class: the class whose __init__ runs decides the status
 // and where the next __init__ is searched, not the instance's type.
@@ -154,7 +156,7 @@ int http_exception_init_bound(PyObject *self, PyObject *status_arg, PyObject *me
 
 int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
                                   PyObject *message_args, bool own_type) {
-    if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
+    if (!vm::check_param(http_signature, 1, message)) return -1;
     Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     // The module's own types end their MRO in the exception base, whose

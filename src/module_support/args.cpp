@@ -1,5 +1,7 @@
 #include "module_support/args.hpp"
 
+#include "module_support/ref.hpp"
+
 namespace vm {
 
 void raise_arg_count(const char *func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given) {
@@ -207,6 +209,54 @@ bool check_arg_exact_or_none(PyObject *value, PyTypeObject *type, const char *pa
 bool check_arg_instance_or_none(PyObject *value, PyTypeObject *type, const char *param) {
     if (value == Py_None || PyObject_TypeCheck(value, type)) return true;
     raise_arg_type(value, type, param);
+    return false;
+}
+
+bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value) {
+    if (!sig.params || !value || value == Py_None) return true;
+    const Param &param = sig.params[i];
+    switch (param.kind) {
+        case ParamKind::str_or_none:
+            return check_arg_exact_or_none(value, &PyUnicode_Type, sig.names[i]);
+        case ParamKind::bytes_or_none:
+            return check_arg_exact_or_none(value, &PyBytes_Type, sig.names[i]);
+        case ParamKind::tuple_or_none:
+            return check_arg_exact_or_none(value, &PyTuple_Type, sig.names[i]);
+        case ParamKind::instance_or_none: {
+            PyTypeObject *type = param.type();
+            return type && check_arg_instance_or_none(value, type, sig.names[i]);
+        }
+        case ParamKind::any:
+        case ParamKind::integer:
+        case ParamKind::truth:
+            return true;
+    }
+    return true;
+}
+
+bool check_params(const Signature &sig, PyObject *const *values, Py_ssize_t from, Py_ssize_t to) {
+    for (Py_ssize_t i = from; i < to; ++i) {
+        if (!check_param(sig, i, values[i])) return false;
+    }
+    return true;
+}
+
+int store_str_or_none(PyObject *&field, PyObject *value) {
+    if (!value) value = Py_None;
+    if (value != Py_None && !PyUnicode_CheckExact(value)) {
+        raise_expected("str", value);
+        return -1;
+    }
+    replace_field(field, value);
+    return 0;
+}
+
+bool check_none_or_instance(PyObject *value, PyTypeObject *(*type)()) {
+    if (value == Py_None) return true;
+    PyTypeObject *target = type();
+    if (!target) return false;
+    if (PyObject_TypeCheck(value, target)) return true;
+    raise_cannot_convert(value, target->tp_name);
     return false;
 }
 

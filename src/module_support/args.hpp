@@ -13,11 +13,34 @@ namespace vm {
 // one bit per parameter.
 inline constexpr Py_ssize_t kMaxParams = 16;
 
+// What a parameter accepts, as the binder's table declares it. The typed
+// kinds are tested by check_param with the text "Argument '%.200s' has
+// incorrect type (expected %.200s, got %.200s)"; None passes all of them. The
+// integer and truth kinds are conversions the body makes (convert.hpp,
+// truth.hpp), in its own order, since they give native values.
+enum class ParamKind : unsigned char {
+    any,               // any object
+    str_or_none,       // exactly a str (no subclass), or None
+    bytes_or_none,     // exactly bytes, or None
+    tuple_or_none,     // exactly a tuple, or None
+    instance_or_none,  // an instance of Param::type() or of a subclass, or None
+    integer,           // the integer conversion
+    truth,             // the truth value
+};
+
+struct Param {
+    ParamKind kind;
+    // For instance_or_none: the type, or nullptr with an exception set when
+    // it is not available (a type the module imports).
+    PyTypeObject *(*type)() = nullptr;
+};
+
 struct Signature {
     const char *func_name;     // name in the error texts ("__init__", "parse_cookie", ...)
     const char *const *names;  // parameter names, in order
     Py_ssize_t nparams;
-    Py_ssize_t nrequired;  // the first nrequired parameters are required
+    Py_ssize_t nrequired;           // the first nrequired parameters are required
+    const Param *params = nullptr;  // nparams entries; nullptr: every one is `any`
     // The names as interned str objects, made on the first call with keywords:
     // keywords written in Python source are interned, so most of them match by
     // identity; the rest by text. A slot left empty (interning failed) only
@@ -91,6 +114,21 @@ private:
 // with an exception set.
 int bind_vector(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                 PyObject **values);
+
+// The typed check of parameter i of `sig` on `value` (nullptr, a native
+// default, passes). True, or false with the TypeError set.
+bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value);
+// The same for the parameters from..to-1, in order; the first failure stops.
+bool check_params(const Signature &sig, PyObject *const *values, Py_ssize_t from, Py_ssize_t to);
+
+// Fields that hold exactly a str or None: deleting (value nullptr) stores
+// None; anything else raises "Expected %.42s, got %.200s" and stores
+// nothing. 0, or -1.
+int store_str_or_none(PyObject *&field, PyObject *value);
+// None, or an instance of type() or of a subclass; otherwise "%.1sCannot
+// convert %.200s to %.200s" with the two type names. type() is only asked
+// for a value that is not None. True, or false with an exception set.
+bool check_none_or_instance(PyObject *value, PyTypeObject *(*type)());
 
 // "%.200s() takes %.8s %zd positional argument%.1s (%zd given)"
 void raise_arg_count(const char *func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given);

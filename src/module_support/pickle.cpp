@@ -210,7 +210,7 @@ PyObject *reconstruct(PyObject *, PyTypeObject *cls, PyObject *const *args, Py_s
     PyObject *state = bound[2];
     int64_t checksum;
     if (!to_int64(bound[1], &checksum)) return nullptr;
-    if (!check_arg_exact_or_none(state, &PyTuple_Type, "__pyx_state")) return nullptr;
+    if (!check_param(row->runtime.reconstructor_signature, 2, state)) return nullptr;
     const StateLayout &layout = *row->state;
     if (!accepted(layout.checksums, checksum)) {
         raise_incompatible(layout, checksum);

@@ -161,6 +161,9 @@ inline constexpr StateLayout no_members_state{
 inline constexpr const char *reconstructor_param_names[] = {"__pyx_type", "__pyx_checksum",
                                                             "__pyx_state"};
 
+inline constexpr Param reconstructor_param_kinds[] = {
+    {ParamKind::any}, {ParamKind::integer}, {ParamKind::tuple_or_none}};
+
 // Filled when the type is set up; never freed.
 struct PickleRuntime {
     const ModuleFrame *frame = nullptr;     // namespace of the reconstructor lookup
@@ -170,7 +173,8 @@ struct PickleRuntime {
     PyObject *setstate = nullptr;           // method descriptor "__setstate_tavrin__"
     PyMethodDef reconstructor_def{};
     // (__pyx_type, __pyx_checksum, __pyx_state), named after the reconstructor.
-    Signature reconstructor_signature{nullptr, reconstructor_param_names, 3, 3};
+    Signature reconstructor_signature{nullptr, reconstructor_param_names, 3, 3,
+                                      reconstructor_param_kinds};
     PickleType *next = nullptr;  // the library's prepared types
 };
 

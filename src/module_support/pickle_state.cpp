@@ -40,10 +40,6 @@ PyObject *item_of(const StateLayout &layout, const StateMember &member, PyObject
     return nullptr;
 }
 
-PyTypeObject *datetime_type(const StateLayout &layout) {
-    return layout.hooks->datetime_type();
-}
-
 // Converts and checks one item, then stores it; a failure stores nothing.
 int assign(const StateLayout &layout, const StateMember &member, PyObject *self, PyObject *item) {
     switch (member.kind) {
@@ -51,24 +47,11 @@ int assign(const StateLayout &layout, const StateMember &member, PyObject *self,
             replace_field(field<PyObject *>(self, member), item);
             return 0;
         case StateKind::str_or_none:
-            if (item != Py_None && !PyUnicode_CheckExact(item)) {
-                raise_expected("str", item);
-                return -1;
-            }
+            return store_str_or_none(field<PyObject *>(self, member), item);
+        case StateKind::datetime_or_none:
+            if (!check_none_or_instance(item, layout.hooks->datetime_type)) return -1;
             replace_field(field<PyObject *>(self, member), item);
             return 0;
-        case StateKind::datetime_or_none: {
-            if (item != Py_None) {
-                PyTypeObject *type = datetime_type(layout);
-                if (!type) return -1;
-                if (!PyObject_TypeCheck(item, type)) {
-                    raise_cannot_convert(item, type->tp_name);
-                    return -1;
-                }
-            }
-            replace_field(field<PyObject *>(self, member), item);
-            return 0;
-        }
         case StateKind::int32: {
             int32_t value;
             if (!to_int32(item, &value)) return -1;
