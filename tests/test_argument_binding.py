@@ -5,6 +5,11 @@ import ctypes
 import pytest
 
 import velmora.exceptions as exc
+from velmora.cookies import Cookie
+
+
+class CookieSubclass(Cookie):
+    """Bound through the tuple and dict path rather than vectorcall."""
 
 
 def call_with_dict(func, args, kwargs):
@@ -31,6 +36,16 @@ def call_with_dict(func, args, kwargs):
          "__init__() got multiple values for keyword argument 'status'"),
         (exc.HTTPException, (404, "m"), {"message": "n"},
          "__init__() got multiple values for keyword argument 'message'"),
+        # A keyword bound after the positional ones is no duplicate: the
+        # unknown one is named.
+        (exc.HTTPException, (400,), {"message": "x", "bogus": 1},
+         "__init__() got an unexpected keyword argument 'bogus'"),
+        (Cookie, ("a",), {"value": "b", "colour": 1},
+         "__init__() got an unexpected keyword argument 'colour'"),
+        (CookieSubclass, ("a",), {"value": "b", "colour": 1},
+         "__init__() got an unexpected keyword argument 'colour'"),
+        (Cookie, ("a", "b"), {"path": "/", "value": "c"},
+         "__init__() got multiple values for keyword argument 'value'"),
         (exc.NotFound, (1, 2), {}, "__init__() takes at most 1 positional argument (2 given)"),
         (exc.RangeNotSatisfiable, (1,), {},
          "__init__() takes exactly 0 positional arguments (1 given)"),

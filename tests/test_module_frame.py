@@ -117,3 +117,11 @@ def test_library_exports_and_needs_only_the_c_runtime(name):
     if os.environ.get("VELMORA_SANITIZE") == "ON":
         allowed |= {"libasan.so.8", "libubsan.so.1"}
     assert needed <= allowed
+
+
+def test_import_is_silent_with_warnings_as_errors():
+    result = subprocess.run(
+        [sys.executable, "-W", "error", "-c", "import velmora.cookies, velmora.exceptions"],
+        capture_output=True, text=True, cwd="/", timeout=120,
+    )
+    assert (result.returncode, result.stdout, result.stderr) == (0, "", "")

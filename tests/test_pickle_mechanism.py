@@ -375,3 +375,41 @@ def test_copy_shares_the_field_objects():
     deep = copy.deepcopy(obj)
     assert deep.obj == obj.obj and deep.obj is not obj.obj
 
+
+
+class KeysAndItems:
+    """A mapping by protocol only: keys() and item lookup."""
+
+    def keys(self):
+        return ["m"]
+
+    def __getitem__(self, key):
+        return key * 2
+
+
+@pytest.mark.parametrize("extra", [
+    [("a", 1)], (("a", 1), ["b", 2]), KeysAndItems(), {"a": 1}, [1], [("a", 1, 2)], 5,
+])
+def test_extra_item_is_read_as_dict_update_reads_it_whatever_the_dictionary_type(extra):
+    class DictSubclass(dict):
+        pass
+
+    def outcome(dictionary):
+        error = ProbeError()
+        if dictionary is not None:
+            error.__dict__ = dictionary
+        try:
+            error.__setstate_tavrin__((extra,))
+        except Exception as failure:
+            return type(failure), str(failure)
+        return dict(error.__dict__)
+
+    def reference():
+        target = {}
+        try:
+            target.update(extra)
+        except Exception as failure:
+            return type(failure), str(failure)
+        return target
+
+    assert outcome(None) == outcome({}) == outcome(DictSubclass()) == reference()

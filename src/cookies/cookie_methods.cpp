@@ -42,7 +42,10 @@ VelmoraCookie *clone_builtin(VelmoraCookie *self) {
 const vm::Signature clone_signature{"clone", nullptr, 0, 0};
 
 PyObject *clone_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (vm::bind_vector(clone_signature, args, nargs, kwnames, nullptr) < 0) return nullptr;
+    if (vm::BoundArgs<0>{}.bind_vector(clone_signature, args, static_cast<size_t>(nargs), kwnames) <
+        0) {
+        return nullptr;
+    }
     return as_object(clone_builtin(as_cookie(self)));
 }
 
@@ -147,6 +150,11 @@ PyObject *cookie_repr(PyObject *self) {
 
 PyObject *cookie_richcompare(PyObject *self, PyObject *other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    // Property getters of subclasses and __eq__ run below; a caller that
+    // compares objects it only borrows (an item of a list being emptied)
+    // must not lose them halfway.
+    Ref self_ref = Ref::borrow(self);
+    Ref other_ref = Ref::borrow(other);
     Ref equal = Ref::steal(cookie_equals(self, other));
     if (!equal || op == Py_EQ || equal.get() == Py_NotImplemented) return equal.release();
     int truth = vm::truth_of(equal.get());

@@ -71,23 +71,12 @@ int set_expires(PyObject *self, PyObject *value, void *) {
     return 0;
 }
 
-// Domain and path: exactly str or None; deleting stores None.
-int set_text_field(PyObject *&field, PyObject *value) {
-    if (!value) value = Py_None;
-    if (!is_str_or_none(value)) {
-        vm::raise_expected("str", value);
-        return -1;
-    }
-    vm::replace_field(field, value);
-    return 0;
-}
-
 PyObject *get_domain(PyObject *self, void *) {
     return Py_NewRef(as_cookie(self)->domain);
 }
 
 int set_domain(PyObject *self, PyObject *value, void *) {
-    return set_text_field(as_cookie(self)->domain, value);
+    return vm::store_str_or_none(as_cookie(self)->domain, value);
 }
 
 PyObject *get_path(PyObject *self, void *) {
@@ -95,7 +84,7 @@ PyObject *get_path(PyObject *self, void *) {
 }
 
 int set_path(PyObject *self, PyObject *value, void *) {
-    return set_text_field(as_cookie(self)->path, value);
+    return vm::store_str_or_none(as_cookie(self)->path, value);
 }
 
 // ---- http_only, secure -------------------------------------------------------
@@ -218,12 +207,7 @@ PyTypeObject *datetime_type() {
 }
 
 bool check_expires_value(PyObject *value) {
-    if (value == Py_None) return true;
-    PyTypeObject *datetime = datetime_type();
-    if (!datetime) return false;
-    if (PyObject_TypeCheck(value, datetime)) return true;
-    vm::raise_cannot_convert(value, datetime->tp_name);
-    return false;
+    return vm::check_none_or_instance(value, datetime_type);
 }
 
 bool to_same_site_code(PyObject *value, uint32_t *out) {

@@ -41,16 +41,27 @@ VelmoraCookieMethods cookie_method_table;
 const char *const param_names[kCookieParamCount] = {
     "name", "value", "expires", "domain", "path", "http_only", "secure", "max_age", "same_site",
 };
-const vm::Signature init_signature{"__init__", param_names, kCookieParamCount, 2};
+using vm::ParamKind;
+const vm::Param param_kinds[kCookieParamCount] = {
+    {ParamKind::str_or_none},
+    {ParamKind::str_or_none},
+    {ParamKind::instance_or_none, datetime_type},
+    {ParamKind::str_or_none},
+    {ParamKind::str_or_none},
+    {ParamKind::truth},
+    {ParamKind::truth},
+    {ParamKind::integer},
+    {ParamKind::integer},
+};
+const vm::Signature init_signature{"__init__", param_names, kCookieParamCount, 2, param_kinds};
 
-// Values of the parameters a caller leaves out. nullptr marks a native
-// default: flags off, max_age -1 and same_site 0 (UNDEFINED).
-void preset_defaults(PyObject **values) {
-    for (int i = 0; i < kCookieParamCount; ++i) values[i] = nullptr;
-    values[kParamExpires] = Py_None;
-    values[kParamDomain] = Py_None;
-    values[kParamPath] = Py_None;
-}
+// The parameters of a call with the values of those a caller leaves out:
+// nullptr marks a native default (flags off, max_age -1, same_site 0).
+struct CookieArgs : vm::BoundArgs<kCookieParamCount> {
+    CookieArgs() noexcept
+        : BoundArgs(nullptr, nullptr, Py_None, Py_None, Py_None, nullptr, nullptr, nullptr,
+                    nullptr) {}
+};
 
 int flag_of(PyObject *value) {
     return value ? vm::truth_of(value) : 0;
@@ -78,13 +89,8 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     }
     PyObject *expires = values[kParamExpires];
     if (expires != Py_None && !datetime_type()) return -1;
-    if (!vm::check_arg_exact_or_none(values[kParamName], &PyUnicode_Type, "name") ||
-        !vm::check_arg_exact_or_none(values[kParamValue], &PyUnicode_Type, "value") ||
-        !vm::check_arg_instance_or_none(values[kParamExpires], imported.datetime, "expires") ||
-        !vm::check_arg_exact_or_none(values[kParamDomain], &PyUnicode_Type, "domain") ||
-        !vm::check_arg_exact_or_none(values[kParamPath], &PyUnicode_Type, "path")) {
-        return -1;
-    }
+    // name, value, expires, domain, path: the typed parameters, in order.
+    if (!vm::check_params(init_signature, values, kParamName, kParamHttpOnly)) return -1;
     if (assign(self, constants.name, cookie_set_name, values[kParamName]) < 0) return -1;
     if (assign(self, constants.value, cookie_set_value, values[kParamValue]) < 0) return -1;
     VelmoraCookie *cookie = as_cookie(self);
@@ -106,10 +112,9 @@ PyObject *cookie_tp_new(PyTypeObject *type, PyObject *, PyObject *) {
 }
 
 int cookie_tp_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[kCookieParamCount];
-    preset_defaults(values);
-    if (vm::bind_tuple(init_signature, args, kwds, values) < 0) return -1;
-    return init_from_values(self, values);
+    CookieArgs bound;
+    if (bound.bind_tuple(init_signature, args, kwds) < 0) return -1;
+    return init_from_values(self, bound.data());
 }
 
 // Calls of the Cookie type itself: allocate and initialise straight from the
@@ -120,14 +125,10 @@ PyObject *cookie_vectorcall(PyObject *callable, PyObject *const *args, size_t na
     if (callable != reinterpret_cast<PyObject *>(&Cookie_type)) {
         return vm::call_type_generic(callable, args, nargsf, kwnames);
     }
-    PyObject *values[kCookieParamCount];
-    preset_defaults(values);
-    if (vm::bind_vector(init_signature, args, static_cast<Py_ssize_t>(nargsf), kwnames, values) <
-        0) {
-        return nullptr;
-    }
+    CookieArgs bound;
+    if (bound.bind_vector(init_signature, args, nargsf, kwnames) < 0) return nullptr;
     Ref self = Ref::steal(alloc_cookie(&Cookie_type));
-    if (!self || init_from_values(self.get(), values) < 0) return nullptr;
+    if (!self || init_from_values(self.get(), bound.data()) < 0) return nullptr;
     return self.release();
 }
 

@@ -16,20 +16,22 @@ PyTypeObject CookieValueExceedsMaximumLength_type;
 namespace {
 
 const char *const message_param[] = {"message"};
-const vm::Signature cookie_error_signature{"__init__", message_param, 1, 1};
+const vm::Param message_kind[] = {{vm::ParamKind::str_or_none}};
+const vm::Signature cookie_error_signature{"__init__", message_param, 1, 1, message_kind};
 const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 
 int cookie_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *message = nullptr;
-    if (vm::bind_tuple(cookie_error_signature, args, kwds, &message) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
+    vm::BoundArgs<1> bound;
+    if (bound.bind_tuple(cookie_error_signature, args, kwds) < 0) return -1;
+    PyObject *message = bound[0];
+    if (!vm::check_param(cookie_error_signature, 0, message)) return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     return vm::call_next_init(&CookieError_type, self, base_args.get());
 }
 
 int value_too_long_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, constants.max_length_message));
     if (!base_args) return -1;
     return vm::call_next_init(&CookieValueExceedsMaximumLength_type, self, base_args.get());

@@ -43,6 +43,8 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
         cache.meta_versions[code] == meta->tp_version_tag) {
         return Py_NewRef(cache.members[code]);
     }
+    // Held: the lookup below may run code that assigns the class's __class__.
+    Ref meta_ref = Ref::borrow(reinterpret_cast<PyObject *>(meta));
     // Tags are assigned lazily; without both there is nothing to compare with.
     const bool tagged =
         PyUnstable_Type_AssignVersionTag(type) && PyUnstable_Type_AssignVersionTag(meta);
@@ -51,7 +53,8 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
     PyObject *member = PyObject_GetAttr(mode, constants.same_site_names[code]);
     if (!member) return nullptr;
     // Kept only if the lookup itself changed neither class.
-    if (tagged && version == type->tp_version_tag && meta_version == meta->tp_version_tag) {
+    if (tagged && Py_TYPE(mode) == meta && version == type->tp_version_tag &&
+        meta_version == meta->tp_version_tag) {
         Py_XSETREF(cache.members[code], Py_NewRef(member));
         cache.versions[code] = version;
         cache.meta_versions[code] = meta_version;

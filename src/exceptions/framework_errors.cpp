@@ -45,7 +45,7 @@ const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
     return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
 }
 
@@ -59,6 +59,7 @@ void define_fixed_message_errors(std::index_sequence<I...>) {
 // ---- Errors with the caller's message ---------------------------------------
 
 const char *const message_error_params[] = {"message", "inner_exception"};
+const vm::Param message_error_kinds[] = {{vm::ParamKind::str_or_none}, {vm::ParamKind::any}};
 
 struct MessageError {
     PyTypeObject *type;
@@ -70,27 +71,25 @@ struct MessageError {
 const MessageError message_errors[] = {
     {&InvalidArgument_type,
      "velmora.exceptions.InvalidArgument",
-     {"__init__", message_error_params, 1, 1},
+     {"__init__", message_error_params, 1, 1, message_error_kinds},
      false},
     {&InvalidOperation_type,
      "velmora.exceptions.InvalidOperation",
-     {"__init__", message_error_params, 2, 1},
+     {"__init__", message_error_params, 2, 1, message_error_kinds},
      true},
 };
 
 template <std::size_t I>
 int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
-    PyObject *values[2] = {nullptr, Py_None};
-    if (vm::bind_tuple(cls.signature, args, kwds, values) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, values[0]));
+    vm::BoundArgs<2> bound{nullptr, Py_None};
+    if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
+    if (!vm::check_param(cls.signature, 0, bound[0])) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, bound[0]));
     if (!base_args) return -1;
-    // Borrowed from the caller's arguments; held across the call into Python code.
-    Ref inner_exception = Ref::borrow(values[1]);
     if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;
     if (!cls.keeps_inner_exception) return 0;
-    return PyObject_SetAttr(self, inner_exception_name, inner_exception.get());
+    return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }
 
 template <std::size_t... I>

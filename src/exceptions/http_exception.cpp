@@ -32,12 +32,13 @@ PyObject *default_http_message;  // "HTTP exception"
 // ---- HTTPException ---------------------------------------------------------
 
 const char *const http_param_names[] = {"status", "message"};
-const vm::Signature http_signature{"__init__", http_param_names, 2, 1};
+const vm::Param http_param_kinds[] = {{vm::ParamKind::integer}, {vm::ParamKind::str_or_none}};
+const vm::Signature http_signature{"__init__", http_param_names, 2, 1, http_param_kinds};
 
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {nullptr, default_http_message};
-    if (vm::bind_tuple(http_signature, args, kwds, values) < 0) return -1;
-    return http_exception_init_bound(self, values[0], values[1],
+    vm::BoundArgs<2> bound{nullptr, default_http_message};
+    if (bound.bind_tuple(http_signature, args, kwds) < 0) return -1;
+    return http_exception_init_bound(self, bound[0], bound[1],
                                      Py_IS_TYPE(self, &HTTPException_type));
 }
 
@@ -84,15 +85,17 @@ MessageClass message_classes[] = {
 };
 
 const char *const message_param_names[] = {"message"};
-const vm::Signature message_signature{"__init__", message_param_names, 1, 0};
+const vm::Param message_param_kinds[] = {{vm::ParamKind::truth}};
+const vm::Signature message_signature{"__init__", message_param_names, 1, 0, message_param_kinds};
 
 // One __init__ per class: the class whose __init__ runs decides the status
 // and where the next __init__ is searched, not the instance's type.
 template <std::size_t I>
 int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageClass &cls = message_classes[I];
-    PyObject *message = Py_None;
-    if (vm::bind_tuple(message_signature, args, kwds, &message) < 0) return -1;
+    vm::BoundArgs<1> bound{Py_None};
+    if (bound.bind_tuple(message_signature, args, kwds) < 0) return -1;
+    PyObject *message = bound[0];
     int truth = vm::truth_of(message);
     if (truth < 0) return -1;
     if (truth) return init_after_http_subclass(cls.type, self, cls.status_obj, message, nullptr);
@@ -130,7 +133,7 @@ const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 template <std::size_t I>
 int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const FixedClass &cls = fixed_classes[I];
-    if (vm::bind_tuple(no_params_signature, args, kwds, nullptr) < 0) return -1;
+    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
     return init_after_http_subclass(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
                                     PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
 }
@@ -153,7 +156,7 @@ int http_exception_init_bound(PyObject *self, PyObject *status_arg, PyObject *me
 
 int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
                                   PyObject *message_args, bool own_type) {
-    if (!vm::check_arg_exact_or_none(message, &PyUnicode_Type, "message")) return -1;
+    if (!vm::check_param(http_signature, 1, message)) return -1;
     Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     // The module's own types end their MRO in the exception base, whose

@@ -98,13 +98,7 @@ int payload_set(PyObject *self, PyObject *value, void *) {
 
 // Exactly a str or None; deleting stores None.
 int str_payload_set(PyObject *self, PyObject *value, void *) {
-    if (!value) value = Py_None;
-    if (value != Py_None && !PyUnicode_CheckExact(value)) {
-        vm::raise_expected("str", value);
-        return -1;
-    }
-    vm::replace_field(payload_of(self), value);
-    return 0;
+    return vm::store_str_or_none(payload_of(self), value);
 }
 
 PyGetSetDef inner_exception_getset[] = {
@@ -133,9 +127,6 @@ PyGetSetDef data_getset[] = {
 // them failed) and only when it succeeds stores `payload`.
 int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *payload) {
     if (!base_args) return -1;
-    // The payload is borrowed from the caller's arguments; hold it across the
-    // call into Python code.
-    Ref held = Ref::borrow(payload);
     if (vm::call_next_init(cls, self, base_args.get()) < 0) return -1;
     vm::replace_field(payload_of(self), payload);
     return 0;
@@ -145,60 +136,66 @@ int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *
 // status and the message.
 int http_init_then_store(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
                          PyObject *payload) {
-    Ref held = Ref::borrow(payload);
     if (init_after_http_subclass(cls, self, status, message) < 0) return -1;
     vm::replace_field(payload_of(self), payload);
     return 0;
 }
 
 const char *const bad_request_format_params[] = {"message", "inner_exception"};
-const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1};
+const vm::Param bad_request_format_kinds[] = {{vm::ParamKind::str_or_none}, {vm::ParamKind::any}};
+const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1,
+                                                 bad_request_format_kinds};
 
 int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {nullptr, Py_None};
-    if (vm::bind_tuple(bad_request_format_signature, args, kwds, values) < 0) return -1;
-    if (!vm::check_arg_exact_or_none(values[0], &PyUnicode_Type, "message")) return -1;
-    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, values[0])),
-                           values[1]);
+    vm::BoundArgs<2> bound{nullptr, Py_None};
+    if (bound.bind_tuple(bad_request_format_signature, args, kwds) < 0) return -1;
+    if (!vm::check_param(bad_request_format_signature, 0, bound[0])) return -1;
+    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, bound[0])),
+                           bound[1]);
 }
 
 const char *const internal_error_params[] = {"source_error"};
-const vm::Signature internal_error_signature{"__init__", internal_error_params, 1, 0};
+const vm::Param internal_error_kinds[] = {{vm::ParamKind::instance_or_none, exception_base}};
+const vm::Signature internal_error_signature{"__init__", internal_error_params, 1, 0,
+                                             internal_error_kinds};
 
 int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *source_error = Py_None;
-    if (vm::bind_tuple(internal_error_signature, args, kwds, &source_error) < 0) return -1;
-    if (!vm::check_arg_instance_or_none(source_error, exception_base(), "source_error")) {
-        return -1;
-    }
+    vm::BoundArgs<1> bound{Py_None};
+    if (bound.bind_tuple(internal_error_signature, args, kwds) < 0) return -1;
+    PyObject *source_error = bound[0];
+    if (!vm::check_param(internal_error_signature, 0, source_error)) return -1;
     return http_init_then_store(&InternalServerError_type, self,
                                 PyTuple_GET_ITEM(internal_error_args, 0),
                                 PyTuple_GET_ITEM(internal_error_args, 1), source_error);
 }
 
 const char *const unprocessable_params[] = {"message", "details"};
-const vm::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0};
+const vm::Param unprocessable_kinds[] = {{vm::ParamKind::truth}, {vm::ParamKind::any}};
+const vm::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0,
+                                            unprocessable_kinds};
 
 int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {Py_None, Py_None};
-    if (vm::bind_tuple(unprocessable_signature, args, kwds, values) < 0) return -1;
-    int truth = PyObject_IsTrue(values[0]);
+    vm::BoundArgs<2> bound{Py_None, Py_None};
+    if (bound.bind_tuple(unprocessable_signature, args, kwds) < 0) return -1;
+    int truth = PyObject_IsTrue(bound[0]);
     if (truth < 0) return -1;
-    PyObject *message = truth ? values[0] : unprocessable_default_message;
+    PyObject *message = truth ? bound[0] : unprocessable_default_message;
     return http_init_then_store(&UnprocessableEntity_type, self, unprocessable_status, message,
-                                values[1]);
+                                bound[1]);
 }
 
 const char *const failed_request_params[] = {"status", "data"};
-const vm::Signature failed_request_signature{"__init__", failed_request_params, 2, 2};
+const vm::Param failed_request_kinds[] = {{vm::ParamKind::integer}, {vm::ParamKind::str_or_none}};
+const vm::Signature failed_request_signature{"__init__", failed_request_params, 2, 2,
+                                             failed_request_kinds};
 
 int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    PyObject *values[2] = {nullptr, nullptr};
-    if (vm::bind_tuple(failed_request_signature, args, kwds, values) < 0) return -1;
+    vm::BoundArgs<2> bound;
+    if (bound.bind_tuple(failed_request_signature, args, kwds) < 0) return -1;
     int32_t status;
-    if (!vm::to_int32(values[0], &status)) return -1;
-    PyObject *data = values[1];
-    if (!vm::check_arg_exact_or_none(data, &PyUnicode_Type, "data")) return -1;
+    if (!vm::to_int32(bound[0], &status)) return -1;
+    PyObject *data = bound[1];
+    if (!vm::check_param(failed_request_signature, 1, data)) return -1;
     // %S gives a str itself and "None" for None.
     Ref message = Ref::steal(PyUnicode_FromFormat(
         "The response status code does not indicate success: %d. Response body: %S",

@@ -11,15 +11,20 @@ namespace vm {
 namespace {
 
 // The __init__ found in the dictionary of the first class after `cls` in the
-// MRO of `self`'s type that defines one, with the class that defines it.
-PyObject *find_next_init(PyTypeObject *cls, PyObject *self, PyTypeObject **owner) {
+// MRO of `self`'s type that defines one, with the class that defines it
+// (held: the walk below may outlive the MRO it was found in).
+PyObject *find_next_init(PyTypeObject *cls, PyObject *self, Ref *owner) {
     static PyObject *init_name;  // created on first use; a failed attempt is retried
     if (!init_name) {
         init_name = PyUnicode_InternFromString("__init__");
         if (!init_name) return nullptr;
     }
     PyTypeObject *type = Py_TYPE(self);
-    PyObject *mro = type->tp_mro;
+    // Held, as super() holds it: a lookup in a class dictionary whose keys
+    // include a str subclass compares them with its __eq__, which may assign
+    // __bases__ and so replace (and free) the MRO being walked.
+    Ref mro_ref = Ref::borrow(type->tp_mro);
+    PyObject *mro = mro_ref.get();
     Py_ssize_t n = mro ? PyTuple_GET_SIZE(mro) : 0;
     Py_ssize_t i = 0;
     while (i < n && PyTuple_GET_ITEM(mro, i) != reinterpret_cast<PyObject *>(cls)) ++i;
@@ -36,7 +41,7 @@ PyObject *find_next_init(PyTypeObject *cls, PyObject *self, PyTypeObject **owner
         int rc = PyDict_GetItemRef(dict.get(), init_name, &found);
         if (rc < 0) return nullptr;
         if (rc > 0) {
-            *owner = base;
+            *owner = Ref::borrow(reinterpret_cast<PyObject *>(base));
             return found;
         }
     }
@@ -88,28 +93,37 @@ initproc slot_of(PyTypeObject *cls, PyTypeObject *type, PyObject *init, PyTypeOb
     return owner->tp_init;
 }
 
+PyTypeObject *as_type(const Ref &type) {
+    return reinterpret_cast<PyTypeObject *>(type.get());
+}
+
 }  // namespace
 
 initproc next_init_slot(PyTypeObject *cls, PyObject *self) {
     PyTypeObject *type = Py_TYPE(self);
     if (initproc init = cached_slot(cls, type)) return init;
-    PyTypeObject *owner = nullptr;
+    // The lookup may run Python code that assigns self.__class__.
+    Ref type_ref = Ref::borrow(reinterpret_cast<PyObject *>(type));
+    Ref owner;
     Ref init = Ref::steal(find_next_init(cls, self, &owner));
     if (!init) {
         // The generic call finds the same failure again and raises it.
         PyErr_Clear();
         return nullptr;
     }
-    return slot_of(cls, type, init.get(), owner);
+    return slot_of(cls, type, init.get(), as_type(owner));
 }
 
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
     PyTypeObject *type = Py_TYPE(self);
     if (initproc init = cached_slot(cls, type)) return init(self, args, nullptr);
-    PyTypeObject *owner = nullptr;
+    Ref type_ref = Ref::borrow(reinterpret_cast<PyObject *>(type));
+    Ref owner;
     Ref init = Ref::steal(find_next_init(cls, self, &owner));
     if (!init) return -1;
-    if (initproc slot = slot_of(cls, type, init.get(), owner)) return slot(self, args, nullptr);
+    if (initproc slot = slot_of(cls, type, init.get(), as_type(owner))) {
+        return slot(self, args, nullptr);
+    }
     Ref bound;
     descrgetfunc get = Py_TYPE(init.get())->tp_descr_get;
     if (get) {

@@ -22,6 +22,7 @@ int init_names() {
         {&names.dict, "__dict__"},
         {&names.new_, "__new__"},
         {&names.update, "update"},
+        {&names.keys, "keys"},
         {&names.name, "__name__"},
         {&names.getstate, "__getstate__"},
         {&names.reduce_ex, "__reduce_ex__"},
@@ -104,7 +105,10 @@ PyObject *reduce_method(PyObject *self, PyTypeObject *cls, PyObject *const *args
                         PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    if (bind_vector(reduce_signature, args, nargs, kwnames, nullptr) < 0) return nullptr;
+    if (BoundArgs<0>{}.bind_vector(reduce_signature, args, static_cast<size_t>(nargs), kwnames) <
+        0) {
+        return nullptr;
+    }
     return reduce_value(*row, self);
 }
 
@@ -117,8 +121,11 @@ PyObject *setstate_method(PyObject *self, PyTypeObject *cls, PyObject *const *ar
                           Py_ssize_t nargs, PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    PyObject *state = nullptr;
-    if (bind_vector(setstate_signature, args, nargs, kwnames, &state) < 0) return nullptr;
+    BoundArgs<1> bound;
+    if (bound.bind_vector(setstate_signature, args, static_cast<size_t>(nargs), kwnames) < 0) {
+        return nullptr;
+    }
+    PyObject *state = bound[0];
     if (state == Py_None) {
         raise_none_not_allowed();
         return nullptr;
@@ -132,8 +139,6 @@ PyObject *setstate_method(PyObject *self, PyTypeObject *cls, PyObject *const *ar
 }
 
 // ---- __pyx_unpickle_<Type> -------------------------------------------------
-
-const char *const reconstructor_params[] = {"__pyx_type", "__pyx_checksum", "__pyx_state"};
 
 bool accepted(const Checksums &sums, int64_t checksum) {
     return checksum == sums.sha256 || checksum == sums.sha1 || checksum == sums.md5;
@@ -195,14 +200,17 @@ PyObject *reconstruct(PyObject *, PyTypeObject *cls, PyObject *const *args, Py_s
                       PyObject *kwnames) {
     PickleType *row = row_for_call(cls);
     if (!row) return nullptr;
-    const Signature signature{row->reconstructor_name, reconstructor_params, 3, 3};
-    PyObject *values[3] = {nullptr, nullptr, nullptr};
-    if (bind_vector(signature, args, nargs, kwnames, values) < 0) return nullptr;
-    PyObject *target = values[0];
-    PyObject *state = values[2];
+    // Owned for the whole call: the checksum's __int__ may drop the others.
+    BoundArgs<3> bound;
+    if (bound.bind_vector(row->runtime.reconstructor_signature, args, static_cast<size_t>(nargs),
+                          kwnames) < 0) {
+        return nullptr;
+    }
+    PyObject *target = bound[0];
+    PyObject *state = bound[2];
     int64_t checksum;
-    if (!to_int64(values[1], &checksum)) return nullptr;
-    if (!check_arg_exact_or_none(state, &PyTuple_Type, "__pyx_state")) return nullptr;
+    if (!to_int64(bound[1], &checksum)) return nullptr;
+    if (!check_param(row->runtime.reconstructor_signature, 2, state)) return nullptr;
     const StateLayout &layout = *row->state;
     if (!accepted(layout.checksums, checksum)) {
         raise_incompatible(layout, checksum);

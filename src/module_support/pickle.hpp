@@ -12,6 +12,8 @@
 
 #include <Python.h>
 
+#include "module_support/args.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -72,12 +74,17 @@ struct StateLayout {
     const PickleHooks *hooks;
 };
 
+// Most members a state layout may have (the state tuple is assembled from
+// that many items made beforehand).
+inline constexpr std::size_t kMaxStateMembers = 16;
+
 namespace layout_check {
 // Never defined: reaching one while a layout is built at compile time stops
 // the build with the function's name as the diagnostic.
 void member_text_does_not_list_the_member_names();
 void member_names_are_not_in_code_point_order();
 void member_kind_needs_a_hook_the_layout_lacks();
+void layout_has_more_members_than_a_state_holds();
 
 constexpr bool names_ordered(const char *a, const char *b) {
     while (*a && *a == *b) ++a, ++b;
@@ -131,6 +138,7 @@ constexpr bool hooks_cover(const StateMember *members, std::size_t count,
 template <std::size_t N>
 consteval StateLayout state_layout(const StateMember (&members)[N], const char *member_text,
                                    Checksums checksums, const PickleHooks *hooks = nullptr) {
+    if (N > kMaxStateMembers) layout_check::layout_has_more_members_than_a_state_holds();
     if (!layout_check::text_lists(members, N, member_text)) {
         layout_check::member_text_does_not_list_the_member_names();
     }
@@ -150,6 +158,12 @@ consteval StateLayout state_layout(const StateMember (&members)[N], const char *
 inline constexpr StateLayout no_members_state{
     nullptr, 0, "", {0xe3b0c44, 0xda39a3e, 0xd41d8cd}, nullptr};
 
+inline constexpr const char *reconstructor_param_names[] = {"__pyx_type", "__pyx_checksum",
+                                                            "__pyx_state"};
+
+inline constexpr Param reconstructor_param_kinds[] = {
+    {ParamKind::any}, {ParamKind::integer}, {ParamKind::tuple_or_none}};
+
 // Filled when the type is set up; never freed.
 struct PickleRuntime {
     const ModuleFrame *frame = nullptr;     // namespace of the reconstructor lookup
@@ -158,6 +172,9 @@ struct PickleRuntime {
     PyObject *reduce = nullptr;             // method descriptor "__reduce_tavrin__"
     PyObject *setstate = nullptr;           // method descriptor "__setstate_tavrin__"
     PyMethodDef reconstructor_def{};
+    // (__pyx_type, __pyx_checksum, __pyx_state), named after the reconstructor.
+    Signature reconstructor_signature{nullptr, reconstructor_param_names, 3, 3,
+                                      reconstructor_param_kinds};
     PickleType *next = nullptr;  // the library's prepared types
 };
 

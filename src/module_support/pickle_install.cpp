@@ -157,6 +157,7 @@ int bind_state_methods(PickleType &row) {
 
 int bind_reconstructor(const ModuleFrame &frame, PickleType &row) {
     if (!prepared(row)) return -1;
+    row.runtime.reconstructor_signature.func_name = row.reconstructor_name;
     row.runtime.reconstructor_def = PyMethodDef{
         row.reconstructor_name,
         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pickle_detail::reconstruct)),

@@ -10,6 +10,7 @@ struct Names {
     PyObject *dict;             // "__dict__"
     PyObject *new_;             // "__new__"
     PyObject *update;           // "update"
+    PyObject *keys;             // "keys"
     PyObject *name;             // "__name__"
     PyObject *getstate;         // "__getstate__"
     PyObject *reduce_ex;        // "__reduce_ex__"

@@ -40,10 +40,6 @@ PyObject *item_of(const StateLayout &layout, const StateMember &member, PyObject
     return nullptr;
 }
 
-PyTypeObject *datetime_type(const StateLayout &layout) {
-    return layout.hooks->datetime_type();
-}
-
 // Converts and checks one item, then stores it; a failure stores nothing.
 int assign(const StateLayout &layout, const StateMember &member, PyObject *self, PyObject *item) {
     switch (member.kind) {
@@ -51,24 +47,11 @@ int assign(const StateLayout &layout, const StateMember &member, PyObject *self,
             replace_field(field<PyObject *>(self, member), item);
             return 0;
         case StateKind::str_or_none:
-            if (item != Py_None && !PyUnicode_CheckExact(item)) {
-                raise_expected("str", item);
-                return -1;
-            }
+            return store_str_or_none(field<PyObject *>(self, member), item);
+        case StateKind::datetime_or_none:
+            if (!check_none_or_instance(item, layout.hooks->datetime_type)) return -1;
             replace_field(field<PyObject *>(self, member), item);
             return 0;
-        case StateKind::datetime_or_none: {
-            if (item != Py_None) {
-                PyTypeObject *type = datetime_type(layout);
-                if (!type) return -1;
-                if (!PyObject_TypeCheck(item, type)) {
-                    raise_cannot_convert(item, type->tp_name);
-                    return -1;
-                }
-            }
-            replace_field(field<PyObject *>(self, member), item);
-            return 0;
-        }
         case StateKind::int32: {
             int32_t value;
             if (!to_int32(item, &value)) return -1;
@@ -98,6 +81,18 @@ int assign(const StateLayout &layout, const StateMember &member, PyObject *self,
     return -1;
 }
 
+// dict.update(dict, other) with one positional argument, as the interpreter
+// runs it: a dict or anything with `keys` is merged as a mapping, anything
+// else is read as a sequence of key-value pairs. Stored states may carry
+// either, and a dict subclass (whose `update` is called) takes both as well.
+int dict_update(PyObject *dict, PyObject *other) {
+    if (PyDict_CheckExact(other)) return PyDict_Merge(dict, other, 1);
+    int has_keys = PyObject_HasAttrWithError(other, names.keys);
+    if (has_keys < 0) return -1;
+    if (has_keys) return PyDict_Merge(dict, other, 1);
+    return PyDict_MergeFromSeq2(dict, other, 1);
+}
+
 // The extra item after the members: a true value updates the instance's own
 // dictionary (exactly a dict: the interpreter's update; else its `update`).
 int update_instance_dict(PyObject *self, PyObject *extra) {
@@ -105,7 +100,7 @@ int update_instance_dict(PyObject *self, PyObject *extra) {
     if (truth <= 0) return truth;
     Ref dict = Ref::steal(PyObject_GetAttr(self, names.dict));
     if (!dict) return -1;
-    if (PyDict_CheckExact(dict.get())) return PyDict_Update(dict.get(), extra);
+    if (PyDict_CheckExact(dict.get())) return dict_update(dict.get(), extra);
     Ref result = Ref::steal(PyObject_CallMethodOneArg(dict.get(), names.update, extra));
     return result ? 0 : -1;
 }
@@ -113,19 +108,28 @@ int update_instance_dict(PyObject *self, PyObject *extra) {
 }  // namespace
 
 PyObject *state_of(const StateLayout &layout, PyObject *self, bool *any_object) {
-    Ref state = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.count)));
-    if (!state) return nullptr;
+    // The items are made before the tuple: making one may run Python code
+    // (the enumeration member of a code), which must never meet a tracked
+    // tuple with empty slots (gc.get_objects() would hand it out).
+    Ref items[kMaxStateMembers];
     *any_object = false;
     for (std::size_t i = 0; i < layout.count; ++i) {
         const StateMember &member = layout.members[i];
-        if (is_object_kind(member.kind) && object_field(self, member) != Py_None) {
+        items[i] = Ref::steal(item_of(layout, member, self));
+        if (!items[i]) return nullptr;
+    }
+    // Judged on the items written, whatever that code changed meanwhile.
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        if (is_object_kind(layout.members[i].kind) && items[i].get() != Py_None) {
             *any_object = true;
         }
-        PyObject *item = item_of(layout, member, self);
-        if (!item) return nullptr;
-        PyTuple_SET_ITEM(state.get(), static_cast<Py_ssize_t>(i), item);
     }
-    return state.release();
+    PyObject *state = PyTuple_New(static_cast<Py_ssize_t>(layout.count));
+    if (!state) return nullptr;
+    for (std::size_t i = 0; i < layout.count; ++i) {
+        PyTuple_SET_ITEM(state, static_cast<Py_ssize_t>(i), items[i].release());
+    }
+    return state;
 }
 
 int apply_state(const StateLayout &layout, PyObject *self, PyObject *state) {
