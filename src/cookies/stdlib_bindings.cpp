@@ -240,25 +240,61 @@ void watch(PyObject *dict, unsigned users, PyObject *only = nullptr,
     ++snapshot_count;
 }
 
-// The users of the namespace that is a function's globals, or 0.
-unsigned users_of_globals(PyObject *globals) {
-    unsigned users = 0;
-    for (int i = 0; i < snapshot_count; ++i) {
-        if (snapshots[i].dict == globals && !snapshots[i].only) users |= snapshots[i].users;
-    }
-    return users;
-}
+// The functions the standard code can reach: those bound in a watched
+// module, the functions of its classes and what its wrappers wrap, each with
+// the stand-ins that depend on it. A function created later with the same
+// globals (a copy) is reachable only through a namespace, which is watched.
+PyObject *watched_functions = nullptr;  // dict: function -> users (int)
 
-// A function of a watched module given other code or defaults: the module no
-// longer behaves as the standard one.
+// A watched function given other code or defaults: its module no longer
+// behaves as the standard one. Functions hash by identity: the lookup runs
+// no Python code.
 int on_function_event(PyFunction_WatchEvent event, PyFunctionObject *function, PyObject *) {
-    if (event == PyFunction_EVENT_CREATE || event == PyFunction_EVENT_DESTROY) return 0;
-    const unsigned users = users_of_globals(PyFunction_GET_GLOBALS(function));
+    if (event == PyFunction_EVENT_CREATE || event == PyFunction_EVENT_DESTROY ||
+        !watched_functions) {
+        return 0;
+    }
+    PyObject *pending = PyErr_GetRaisedException();
+    PyObject *users =
+        PyDict_GetItemWithError(watched_functions, reinterpret_cast<PyObject *>(function));
     if (users) {
-        tampered |= users;
+        tampered |= static_cast<unsigned>(PyLong_AsUnsignedLong(users));
         recompute();
     }
+    PyErr_Clear();
+    PyErr_SetRaisedException(pending);
     return 0;
+}
+
+// Remembers `value` (a function, or what a wrapper or class holds) for `users`.
+bool note_function(PyObject *value, unsigned users, int depth = 0) {
+    if (Py_IS_TYPE(value, &PyFunction_Type)) {
+        unsigned all = users;
+        if (PyObject *known = PyDict_GetItemWithError(watched_functions, value)) {
+            all |= static_cast<unsigned>(PyLong_AsUnsignedLong(known));
+        }
+        Ref number = Ref::steal(PyLong_FromUnsignedLong(all));
+        return number && PyDict_SetItem(watched_functions, value, number.get()) == 0;
+    }
+    if (depth > 0) return true;
+    if (PyType_Check(value)) {
+        PyObject *dict = reinterpret_cast<PyTypeObject *>(value)->tp_dict;
+        Py_ssize_t pos = 0;
+        PyObject *item;
+        while (dict && PyDict_Next(dict, &pos, nullptr, &item)) {
+            if (!note_function(item, users, depth + 1)) return false;
+        }
+        return true;
+    }
+    // functools.lru_cache and other wrappers.
+    PyObject *wrapped;
+    if (PyObject_GetOptionalAttrString(value, "__wrapped__", &wrapped) < 0) {
+        PyErr_Clear();
+        return true;
+    }
+    if (!wrapped) return true;
+    Ref held = Ref::steal(wrapped);
+    return note_function(wrapped, users, depth + 1);
 }
 
 // Classes of the watched modules (such as the quoter of urllib.parse).
@@ -278,12 +314,13 @@ int on_type_event(PyTypeObject *type) {
 int function_watcher = -1;
 int type_watcher = -1;
 
-// Watches the code and defaults of every function, and the classes, of a
+// Watches the code and defaults of the functions, and the classes, of a
 // module namespace that a stand-in depends on.
 void watch_module_code(PyObject *dict, unsigned users) {
     if (function_watcher < 0) function_watcher = PyFunction_AddWatcher(on_function_event);
     if (type_watcher < 0) type_watcher = PyType_AddWatcher(on_type_event);
-    if (function_watcher < 0 || type_watcher < 0) {
+    if (!watched_functions) watched_functions = PyDict_New();
+    if (function_watcher < 0 || type_watcher < 0 || !watched_functions) {
         PyErr_Clear();
         tampered |= users;
         return;
@@ -291,6 +328,11 @@ void watch_module_code(PyObject *dict, unsigned users) {
     Py_ssize_t pos = 0;
     PyObject *value;
     while (PyDict_Next(dict, &pos, nullptr, &value)) {
+        if (!note_function(value, users)) {
+            PyErr_Clear();
+            tampered |= users;
+            return;
+        }
         if (!PyType_Check(value)) continue;
         auto *type = reinterpret_cast<PyTypeObject *>(value);
         if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) continue;
