@@ -30,17 +30,13 @@ inline int days_in_month(int year, int month) {
     return month == 2 && is_leap(year) ? 29 : days[month - 1];
 }
 
-// Day of the week of a proleptic Gregorian date, 0 for Monday, as
-// date.weekday() counts.
+// Day of the week of a proleptic Gregorian date (year 1 and later), 0 for
+// Monday, as date.weekday() counts (Sakamoto's method).
 inline int weekday(int year, int month, int day) {
-    // Days since 1970-01-01 (a Thursday), after H. Hinnant's days_from_civil.
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int year_of_era = y - era * 400;
-    const int day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    const long days = static_cast<long>(era) * 146097 + day_of_era - 719468;
-    return static_cast<int>(((days % 7) + 7 + 3) % 7);
+    static constexpr int offsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const int y = year - (month < 3 ? 1 : 0);
+    const int sunday_based = (y + y / 4 - y / 100 + y / 400 + offsets[month - 1] + day) % 7;
+    return (sunday_based + 6) % 7;
 }
 
 namespace detail {
@@ -67,13 +63,32 @@ inline int digits(std::string_view text, std::size_t at, std::size_t count) {
 
 // 1 to 12 for a month abbreviation in any case, else 0.
 inline int month_number(std::string_view name) {
-    for (int m = 0; m < 12; ++m) {
-        bool same = true;
-        for (std::size_t i = 0; i < 3; ++i)
-            same = same && lower(name[i]) == lower(kMonthNames[m][i]);
-        if (same) return m + 1;
+    // The three letters, lower-cased (ASCII letters only; anything else
+    // matches no month), as one number.
+    auto low = [](char c) -> unsigned {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned>(c - 'A' + 'a')
+                                    : static_cast<unsigned char>(c);
+    };
+    const unsigned key = low(name[0]) << 16 | low(name[1]) << 8 | low(name[2]);
+    constexpr auto pack = [](const char *m) {
+        return static_cast<unsigned>(m[0]) << 16 | static_cast<unsigned>(m[1]) << 8 |
+               static_cast<unsigned>(m[2]);
+    };
+    switch (key) {
+        case pack("jan"): return 1;
+        case pack("feb"): return 2;
+        case pack("mar"): return 3;
+        case pack("apr"): return 4;
+        case pack("may"): return 5;
+        case pack("jun"): return 6;
+        case pack("jul"): return 7;
+        case pack("aug"): return 8;
+        case pack("sep"): return 9;
+        case pack("oct"): return 10;
+        case pack("nov"): return 11;
+        case pack("dec"): return 12;
+        default: return 0;
     }
-    return 0;
 }
 
 }  // namespace detail

@@ -108,15 +108,31 @@ inline Attribute classify(std::string_view fragment, std::string_view *value) {
     if (eq != std::string_view::npos) {
         std::string_view key = fragment.substr(0, eq);
         *value = fragment.substr(eq + 1);
-        if (equals_lower(key, "expires")) return Attribute::expires;
-        if (equals_lower(key, "domain")) return Attribute::domain;
-        if (equals_lower(key, "path")) return Attribute::path;
-        if (equals_lower(key, "max-age")) return Attribute::max_age;
-        if (equals_lower(key, "samesite")) return Attribute::same_site;
-        return Attribute::none;
+        // One comparison at most: the length and first letter tell the keys apart.
+        if (key.empty()) return Attribute::none;
+        const char first = static_cast<char>(key[0] | 0x20);
+        switch (key.size()) {
+            case 4:
+                return first == 'p' && equals_lower(key, "path") ? Attribute::path
+                                                                 : Attribute::none;
+            case 6:
+                return first == 'd' && equals_lower(key, "domain") ? Attribute::domain
+                                                                   : Attribute::none;
+            case 7:
+                if (first == 'e') {
+                    return equals_lower(key, "expires") ? Attribute::expires : Attribute::none;
+                }
+                return first == 'm' && equals_lower(key, "max-age") ? Attribute::max_age
+                                                                    : Attribute::none;
+            case 8:
+                return first == 's' && equals_lower(key, "samesite") ? Attribute::same_site
+                                                                     : Attribute::none;
+            default:
+                return Attribute::none;
+        }
     }
-    if (equals_lower(fragment, "httponly")) return Attribute::http_only;
-    if (equals_lower(fragment, "secure")) return Attribute::secure;
+    if (fragment.size() == 8 && equals_lower(fragment, "httponly")) return Attribute::http_only;
+    if (fragment.size() == 6 && equals_lower(fragment, "secure")) return Attribute::secure;
     return Attribute::none;
 }
 

@@ -82,36 +82,56 @@ char *decimal_text(uint64_t value, char *end) {
 // standard quote may be stood in for), or an object joined through its
 // buffer, as b"; ".join would.
 struct Piece {
-    enum Kind { kBytes, kQuoted, kBuffer } kind = kBytes;
+    enum Kind : unsigned char { kBytes, kQuoted, kBuffer };
+    Kind kind;
+    bool starts_part;        // the separator comes before it (but the first)
     std::string_view bytes;  // kBytes: the bytes; kQuoted: the UTF-8 text to encode
-    std::size_t size = 0;    // kQuoted: the size of its encoding
-    Ref owner;               // holds what `bytes` points into, or the kBuffer object
-    bool starts_part = false;  // the separator comes before it (but the first)
-    const char *check = nullptr;  // named when its bytes hold a control byte
+    std::size_t size;        // kQuoted: the size of its encoding
+    PyObject *owner;         // strong, or nullptr: holds `bytes`, or is the kBuffer object
+    const char *check;       // named when its bytes hold a control byte, or nullptr
 };
 
+// The pieces stay uninitialised until added: most cookies use a few.
 struct Writer {
     static constexpr int kMaxPieces = 16;
     Piece pieces[kMaxPieces];
     int count = 0;
+    bool has_buffers = false;
     char date[date_text::kLength];
     char max_age[24];
 
-    Piece &add(bool starts_part) {
+    Writer() {}
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+    ~Writer() {
+        for (int i = 0; i < count; ++i) Py_XDECREF(pieces[i].owner);
+    }
+
+    // `owner` is stolen.
+    Piece &add(bool starts_part, Piece::Kind kind, std::string_view bytes, PyObject *owner,
+               const char *check) {
         Piece &p = pieces[count++];
+        p.kind = kind;
         p.starts_part = starts_part;
+        p.bytes = bytes;
+        p.size = bytes.size();
+        p.owner = owner;
+        p.check = check;
+        if (kind == Piece::kBuffer) has_buffers = true;
         return p;
     }
     void literal(std::string_view text, bool starts_part) {
-        add(starts_part).bytes = text;
+        add(starts_part, Piece::kBytes, text, nullptr, nullptr);
     }
-    // A part that is exactly the bytes of `object` (bytes held here).
+    // A part that is exactly the bytes of `object` (held here).
     void held_bytes(Ref object, bool starts_part, const char *check) {
-        Piece &p = add(starts_part);
-        p.bytes = {PyBytes_AS_STRING(object.get()),
-                   static_cast<std::size_t>(PyBytes_GET_SIZE(object.get()))};
-        p.owner = std::move(object);
-        p.check = check;
+        std::string_view bytes{PyBytes_AS_STRING(object.get()),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(object.get()))};
+        add(starts_part, Piece::kBytes, bytes, object.release(), check);
+    }
+    // An object joined through its buffer, as b"; ".join takes it.
+    void buffer(Ref object, bool starts_part, const char *check) {
+        add(starts_part, Piece::kBuffer, {}, object.release(), check);
     }
 };
 
@@ -159,19 +179,13 @@ PyObject *quoted_bytes(const Quoted &q) {
     return result;
 }
 
-void add_quoted(Writer &w, const Quoted &q, bool starts_part, const char *check) {
-    Piece &p = w.add(starts_part);
+void add_quoted(Writer &w, Quoted &q, bool starts_part, const char *check) {
     if (is_native(q)) {
-        p.kind = Piece::kQuoted;
-        p.bytes = q.utf8;
+        Piece &p = w.add(starts_part, Piece::kQuoted, q.utf8, q.text.release(), nullptr);
         p.size = quoted_size(q.utf8);
-        p.owner = Ref::borrow(q.text.get());
         return;
     }
-    p.bytes = {PyBytes_AS_STRING(q.encoded.get()),
-               static_cast<std::size_t>(PyBytes_GET_SIZE(q.encoded.get()))};
-    p.owner = Ref::borrow(q.encoded.get());
-    p.check = check;
+    w.held_bytes(std::move(q.encoded), starts_part, check);
 }
 
 // quote(name).encode() + b"=", then quote(value).encode() and +: the value
@@ -209,10 +223,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
     if (!value_bytes) return false;
     Ref whole = Ref::steal(PyNumber_Add(head.get(), value_bytes.get()));
     if (!whole) return false;
-    Piece &p = w.add(true);
-    p.kind = Piece::kBuffer;
-    p.owner = std::move(whole);
-    p.check = "name or value";
+    w.buffer(std::move(whole), true, "name or value");
     return true;
 }
 
@@ -237,10 +248,7 @@ bool write_expires(Writer &w, VelmoraCookie *cookie) {
         if (!literal) return false;
         Ref joined = Ref::steal(PyNumber_Add(literal.get(), date.get()));
         if (!joined) return false;
-        Piece &p = w.add(true);
-        p.kind = Piece::kBuffer;
-        p.owner = std::move(joined);
-        p.check = "expires";
+        w.buffer(std::move(joined), true, "expires");
         return true;
     }
     w.literal("Expires=", true);
@@ -269,10 +277,8 @@ bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char 
         const char *utf8 = PyUnicode_AsUTF8AndSize(field, &size);
         if (!utf8) return false;
         w.literal(prefix, true);
-        Piece &p = w.add(false);
-        p.bytes = {utf8, static_cast<std::size_t>(size)};
-        p.owner = std::move(text);
-        p.check = attribute;
+        w.add(false, Piece::kBytes, {utf8, static_cast<std::size_t>(size)}, text.release(),
+              attribute);
         return true;
     }
     // A str subclass has its own encode called.
@@ -283,10 +289,7 @@ bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char 
     if (!literal) return false;
     Ref joined = Ref::steal(PyNumber_Add(literal.get(), encoded.get()));
     if (!joined) return false;
-    Piece &p = w.add(true);
-    p.kind = Piece::kBuffer;
-    p.owner = std::move(joined);
-    p.check = attribute;
+    w.buffer(std::move(joined), true, attribute);
     return true;
 }
 
@@ -320,37 +323,45 @@ void write_flags(Writer &w, VelmoraCookie *cookie) {
 // Releases the buffers taken for the join.
 struct Buffers {
     Py_buffer views[Writer::kMaxPieces];
-    bool taken[Writer::kMaxPieces] = {};
+    int taken[Writer::kMaxPieces];
+    int count = 0;
+    Buffers() {}
+    Buffers(const Buffers &) = delete;
+    Buffers &operator=(const Buffers &) = delete;
     ~Buffers() {
-        for (int i = 0; i < Writer::kMaxPieces; ++i) {
-            if (taken[i]) PyBuffer_Release(&views[i]);
-        }
+        for (int i = 0; i < count; ++i) PyBuffer_Release(&views[i]);
     }
 };
 
-PyObject *join(Writer &w) {
-    // As bytes.join: the buffers of all parts first, then the size, then the copy.
-    Buffers buffers;
+// As bytes.join: the buffers of all parts first (with its error for what has
+// none), then the size.
+bool take_buffers(Writer &w, Buffers &buffers) {
     std::size_t part_index = 0;
     for (int i = 0; i < w.count; ++i) {
         Piece &p = w.pieces[i];
         if (p.starts_part && i > 0) ++part_index;
         if (p.kind != Piece::kBuffer) continue;
-        if (PyObject_GetBuffer(p.owner.get(), &buffers.views[i], PyBUF_SIMPLE) != 0) {
+        Py_buffer &view = buffers.views[buffers.count];
+        if (PyObject_GetBuffer(p.owner, &view, PyBUF_SIMPLE) != 0) {
             PyErr_Format(PyExc_TypeError,
                          "sequence item %zu: expected a bytes-like object, %.80s found",
-                         part_index, Py_TYPE(p.owner.get())->tp_name);
-            return nullptr;
+                         part_index, Py_TYPE(p.owner)->tp_name);
+            return false;
         }
-        buffers.taken[i] = true;
-        p.bytes = {static_cast<const char *>(buffers.views[i].buf),
-                   static_cast<std::size_t>(buffers.views[i].len)};
+        buffers.taken[buffers.count++] = i;
+        p.bytes = {static_cast<const char *>(view.buf), static_cast<std::size_t>(view.len)};
+        p.size = p.bytes.size();
     }
+    return true;
+}
+
+PyObject *join(Writer &w) {
+    Buffers buffers;
+    if (w.has_buffers && !take_buffers(w, buffers)) return nullptr;
     std::size_t total = 0;
     for (int i = 0; i < w.count; ++i) {
         const Piece &p = w.pieces[i];
-        if (p.starts_part && i > 0) total += kSeparator.size();
-        total += p.kind == Piece::kQuoted ? p.size : p.bytes.size();
+        total += p.size + (p.starts_part && i > 0 ? kSeparator.size() : 0);
     }
     if (total > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python bytes object");
@@ -362,18 +373,18 @@ PyObject *join(Writer &w) {
     for (int i = 0; i < w.count; ++i) {
         const Piece &p = w.pieces[i];
         if (p.starts_part && i > 0) {
-            std::memcpy(out, kSeparator.data(), kSeparator.size());
-            out += kSeparator.size();
+            out[0] = ';';
+            out[1] = ' ';
+            out += 2;
         }
         if (p.kind == Piece::kQuoted) {
             write_quoted(p.bytes, out);
-            out += p.size;
-            continue;
+        } else {
+            if (p.size) std::memcpy(out, p.bytes.data(), p.size);
+            // Checked as written: a buffer cannot change under the check.
+            if (p.check && !check_no_control_bytes({out, p.size}, p.check)) return nullptr;
         }
-        if (!p.bytes.empty()) std::memcpy(out, p.bytes.data(), p.bytes.size());
-        // Checked as written: a buffer cannot change under the check.
-        if (p.check && !check_no_control_bytes({out, p.bytes.size()}, p.check)) return nullptr;
-        out += p.bytes.size();
+        out += p.size;
     }
     return result.release();
 }
@@ -388,6 +399,7 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
         return nullptr;
     }
     // Held: the Python code the steps call could drop the caller's reference.
+    // (Exact cookies run no Python code until the date.)
     Ref held = Ref::borrow(as_object(cookie));
     Writer w;
     if (!write_pair(w, cookie) || !write_expires(w, cookie)) return nullptr;
