@@ -103,22 +103,29 @@ inline int month_number(std::string_view name) {
 inline bool read(std::string_view text, Fields *out) {
     using namespace detail;
     if (text.size() != kLength) return false;
-    if (!is_letter(text[0]) || !is_letter(text[1]) || !is_letter(text[2]) || text[3] != ',' ||
-        text[4] != ' ' || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
-        text[22] != ':' || text[25] != ' ' || lower(text[26]) != 'g' || lower(text[27]) != 'm' ||
-        lower(text[28]) != 't') {
+    const char *t = text.data();
+    if (!is_letter(t[0]) || !is_letter(t[1]) || !is_letter(t[2]) || t[3] != ',' || t[4] != ' ' ||
+        t[7] != ' ' || t[11] != ' ' || t[16] != ' ' || t[19] != ':' || t[22] != ':' ||
+        t[25] != ' ' || (t[26] | 0x20) != 'g' || (t[27] | 0x20) != 'm' || (t[28] | 0x20) != 't') {
+        return false;
+    }
+    // The digit fields: positions 5-6, 12-15, 17-18, 20-21, 23-24.
+    auto digit = [t](int i) { return static_cast<unsigned>(static_cast<unsigned char>(t[i]) - '0'); };
+    const unsigned d5 = digit(5), d6 = digit(6), d12 = digit(12), d13 = digit(13),
+                   d14 = digit(14), d15 = digit(15), d17 = digit(17), d18 = digit(18),
+                   d20 = digit(20), d21 = digit(21), d23 = digit(23), d24 = digit(24);
+    if (d5 > 9 || d6 > 9 || d12 > 9 || d13 > 9 || d14 > 9 || d15 > 9 || d17 > 9 || d18 > 9 ||
+        d20 > 9 || d21 > 9 || d23 > 9 || d24 > 9) {
         return false;
     }
     Fields f;
-    f.day = digits(text, 5, 2);
     f.month = month_number(text.substr(8, 3));
-    f.year = digits(text, 12, 4);
-    f.hour = digits(text, 17, 2);
-    f.minute = digits(text, 20, 2);
-    f.second = digits(text, 23, 2);
-    if (f.day < 0 || f.month == 0 || f.year < 0 || f.hour < 0 || f.minute < 0 || f.second < 0) {
-        return false;
-    }
+    if (f.month == 0) return false;
+    f.day = static_cast<int>(d5 * 10 + d6);
+    f.year = static_cast<int>(d12 * 1000 + d13 * 100 + d14 * 10 + d15);
+    f.hour = static_cast<int>(d17 * 10 + d18);
+    f.minute = static_cast<int>(d20 * 10 + d21);
+    f.second = static_cast<int>(d23 * 10 + d24);
     if (f.year < 100) f.year += f.year > 68 ? 1900 : 2000;
     if (f.day < 1 || f.day > days_in_month(f.year, f.month) || f.hour > 23 || f.minute > 59 ||
         f.second > 59) {

@@ -5,16 +5,30 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 namespace vc::scan {
 
 // Lower-cases ASCII A-Z only, as the bytes lower operation does, and compares
-// with a lower-case word for exact equality.
+// with a lower-case word for exact equality. Words of up to eight bytes are
+// compared as one number: or-ing 0x20 into a byte turns it into a given
+// letter exactly when it is that letter in either case, so the bit is set
+// only where the word has a letter.
 inline bool equals_lower(std::string_view bytes, std::string_view word) {
-    if (bytes.size() != word.size()) return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t n = word.size();
+    if (bytes.size() != n) return false;
+    if (n <= 8) {
+        std::uint64_t x = 0, w = 0, letters = 0;
+        std::memcpy(&x, bytes.data(), n);
+        std::memcpy(&w, word.data(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (word[i] >= 'a' && word[i] <= 'z') letters |= std::uint64_t{0x20} << (8 * i);
+        }
+        return (x | letters) == w;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
         char c = bytes[i];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (c != word[i]) return false;
@@ -104,7 +118,19 @@ enum class Attribute { none, expires, domain, path, max_age, same_site, http_onl
 // Classifies an attribute fragment; for key=value forms, `value` receives
 // everything after the first "=".
 inline Attribute classify(std::string_view fragment, std::string_view *value) {
-    std::size_t eq = equals_position(fragment);
+    // Every key and word is at most eight bytes: a fragment whose first "="
+    // (if any) lies further in names nothing, so only its first nine bytes
+    // are searched.
+    constexpr std::size_t kLongest = 8;
+    const std::size_t searched = fragment.size() < kLongest + 1 ? fragment.size() : kLongest + 1;
+    std::size_t eq = std::string_view::npos;
+    for (std::size_t i = 0; i < searched; ++i) {
+        if (fragment[i] == '=') {
+            eq = i;
+            break;
+        }
+    }
+    if (eq == std::string_view::npos && fragment.size() > kLongest) return Attribute::none;
     if (eq != std::string_view::npos) {
         std::string_view key = fragment.substr(0, eq);
         *value = fragment.substr(eq + 1);
