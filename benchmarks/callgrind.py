@@ -23,7 +23,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from cases import REPO_ROOT, Case, all_cases, loop_overhead_case
+from cases import ISOLATED_ENV, REPO_ROOT, Case, all_cases, loop_overhead_case
 from hostile import hostile_cases
 from measure import Outcome, prepare
 
@@ -66,6 +66,7 @@ def _run_child(case: Case, n: int, mode: str, out: Path) -> tuple[dict, str]:
     if mode != NATIVE:
         command = ["valgrind", *options, *command]
     env = dict(os.environ, PYTHONHASHSEED="0", PYTHONPYCACHEPREFIX=str(PYCACHE))
+    env[ISOLATED_ENV] = "1"  # one case per child: its setup may change module state
     env.pop("PYTHONDONTWRITEBYTECODE", None)
     proc = subprocess.run(command, capture_output=True, text=True, env=env, timeout=1800)
     report = {}
@@ -104,11 +105,14 @@ def measure_case(case: Case, n: int) -> Outcome:
             return outcome
     outcome.info = report.get("info", "")
     outcome.number = n
-    outcome.samples_ns = [(second - first) / n]
+    outcome.samples_ns = [(second - first) / n / case.inner]
     return outcome
 
 
 def measure(cases: list[Case], n: int, progress: bool = True) -> list[Outcome]:
+    import targets
+
+    targets.MODE = targets.CALLGRIND  # the instruction-count targets apply to this run
     ensure_valgrind()
     outcomes = []
     for i, case in enumerate(cases, 1):

@@ -19,6 +19,16 @@ from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parent.parent
 
+# Set by callgrind.py for its children, each of which runs a single case: a
+# case may then change module state for good in its setup, and C loops run
+# CALLGRIND_INNER operations per statement.
+ISOLATED_ENV = "VELMORA_BENCH_ISOLATED"
+CALLGRIND_INNER = 100
+
+
+def isolated() -> bool:
+    return os.environ.get(ISOLATED_ENV) == "1"
+
 # Roles of a case within its subject.
 VELMORA = "velmora"
 PEER = "peer"
@@ -62,6 +72,9 @@ class Case:
     setup: Callable[[], Prepared]
     note: str = ""
     size: int = 0  # bytes of input, for the per-byte figures
+    # Operations per statement when counted under callgrind (a C loop run
+    # from one statement); the count is divided by it. Timed, it is one.
+    inner: int = 1
 
 
 @dataclasses.dataclass(frozen=True)
@@ -450,6 +463,131 @@ def _exception_floor() -> Prepared:
     return _exception_case("Exception('x')", "Exception", Exception, lambda e: e.args == ("x",))
 
 
+# --- as specified, without fast paths -------------------------------------
+#
+# The same velmora calls with the module-level names rebound to equivalent
+# copies of the standard functions (same code, globals and defaults, but not
+# the objects bound at import), which the native stand-ins do not replace, and
+# the datetime given as an instance of a plain subclass, which strftime then
+# formats. What remains is the documented algorithm run through Python calls.
+# Timed in one process with the other cases, each statement rebinds the names
+# and restores them (two module assignments, included in the figure); counted
+# under callgrind, the child rebinds them once.
+
+
+class PlainDatetime(datetime.datetime):
+    """A datetime subclass without overrides: strftime formats it, not velmora."""
+
+
+def standard_copy(function):
+    import types
+
+    copy = types.FunctionType(function.__code__, function.__globals__, function.__name__,
+                              function.__defaults__, function.__closure__)
+    copy.__kwdefaults__ = function.__kwdefaults__
+    copy.__qualname__ = function.__qualname__
+    return copy
+
+
+def _as_specified(stmt: str, namespace: dict, names: tuple[str, ...], check) -> Prepared:
+    (cookies,) = velmora_names("velmora", "cookies")
+    copies = {name: standard_copy(getattr(cookies, name)) for name in names}
+    namespace = dict(namespace, cookies=cookies, copies=copies,
+                     originals={name: getattr(cookies, name) for name in names})
+    if isolated():
+        for name, copy in copies.items():
+            setattr(cookies, name, copy)
+        return checked(stmt, namespace, check)
+    swap_in = "".join(f"cookies.{n} = copies[{n!r}]\n" for n in names)
+    swap_out = "".join(f"cookies.{n} = originals[{n!r}]\n" for n in names)
+    wrapped = f"{swap_in}result = {stmt}\n{swap_out}"
+    return checked(wrapped, namespace, check, "result")
+
+
+def _parse_generic(key: str) -> Prepared:
+    (parse_cookie,) = velmora_names("velmora.cookies", "parse_cookie")
+    ns = {"parse_cookie": parse_cookie, "raw": PARSE_INPUTS[key]}
+    return _as_specified("parse_cookie(raw)", ns, ("unquote", "parsedate_to_datetime"),
+                         lambda c: fields_match(c, PARSED[key]))
+
+
+def _write_generic(key: str) -> Prepared:
+    prepared = _write_velmora(key)
+    cookie = prepared.namespace["cookie"]
+    if cookie.expires is not None:
+        e = cookie.expires
+        cookie.expires = PlainDatetime(e.year, e.month, e.day, e.hour, e.minute, e.second)
+    return _as_specified("write(cookie)", prepared.namespace, ("quote",),
+                         lambda r: r == WRITTEN[key])
+
+
+def _format_generic() -> Prepared:
+    (to_cookie,) = velmora_names("velmora.cookies", "datetime_to_cookie_format")
+    ns = {"datetime_to_cookie_format": to_cookie, "expires": PlainDatetime(2015, 10, 21, 7, 28)}
+    return checked("datetime_to_cookie_format(expires)", ns, lambda r: r == EXPIRES_TEXT)
+
+
+def _parse_date_generic() -> Prepared:
+    (from_cookie,) = velmora_names("velmora.cookies", "datetime_from_cookie_format")
+    ns = {"datetime_from_cookie_format": from_cookie, "raw": EXPIRES_TEXT}
+    return _as_specified("datetime_from_cookie_format(raw)", ns, ("parsedate_to_datetime",),
+                         lambda r: r == EXPIRES)
+
+
+GENERIC_LABEL = "velmora as specified, without fast paths"
+
+
+# --- native entries -------------------------------------------------------
+#
+# Other native modules call the table __pyx_capi__ from C. These cases run
+# the entry in a C loop of the test-only module (one operation per statement
+# when timed, CALLGRIND_INNER under callgrind), against floors run the same
+# way: the Cookie type called with the fields the parser finds, and one
+# bytes object built from the parts the writer joins.
+
+FULL_FIELDS = ("id", "a3fWa", EXPIRES, "intranet", "/app", True, True, 3600)
+FULL_PARTS = tuple(
+    part for piece in FULL_WRITTEN.split(b"; ") for part in (piece, b"; "))[:-1]
+
+
+def _native_loop(function: str, *args, check=None) -> Callable[[], Prepared]:
+    def setup() -> Prepared:
+        module = capi_test_module()
+        try:
+            loop = getattr(module, function)
+        except AttributeError as e:
+            raise NotBuilt(str(e)) from None
+        count = CALLGRIND_INNER if isolated() else 1
+        ns = {"loop": loop, "args": args, "count": count}
+        resolved = [a() if callable(a) and not isinstance(a, type) else a for a in args]
+        ns["args"] = tuple(resolved)
+        return checked(f"loop(*args, {count})", ns, lambda r: r is None)
+
+    return setup
+
+
+def _cookie_type():
+    (Cookie,) = velmora_names("velmora.cookies", "Cookie")
+    return Cookie
+
+
+def _cookie_args(key: str):
+    def make():
+        (mode,) = velmora_names("velmora.cookies", "CookieSameSiteMode")
+        if key == "ab":
+            return ("a", "b", None, None, None, False, False, -1, mode.UNDEFINED)
+        return (*FULL_FIELDS, mode.LAX)
+
+    return make
+
+
+def _written_cookie(key: str):
+    def make():
+        return _write_velmora(key).namespace["cookie"]
+
+    return make
+
+
 # --- the catalogue --------------------------------------------------------
 
 GROUPS = (
@@ -495,6 +633,25 @@ GROUPS = (
         " usegmt=True); the peers return `str` where velmora returns `bytes`.",
     ),
     Group(
+        "native",
+        "Native entries, called from C",
+        (
+            Subject("parse-ab", "parse_cookie(b'a=b')", "native/floor/cookie-ab"),
+            Subject("parse-full", "parse_cookie(full example)", "native/floor/cookie-full"),
+            Subject("write-ab", "write a=b", "native/floor/bytes-ab"),
+            Subject("write-full", "write full cookie", "native/floor/bytes-full"),
+            Subject("format", "datetime_to_cookie_format", None),
+            Subject("parse-date", "datetime_from_cookie_format", None),
+            Subject("floor", "floor", None),
+        ),
+        "Each row runs the native entry of `__pyx_capi__` in a C loop of the test-only"
+        " module, as the framework's other native modules call it; timed, one statement is"
+        " one operation (so the Python call into the loop is included), counted under"
+        " callgrind, one statement runs the loop 100 times. The floors are C loops too:"
+        " the Cookie type called with the fields the parser finds, and one bytes object"
+        " built from the parts the writer joins.",
+    ),
+    Group(
         "exceptions",
         "HTTP exceptions: constructed, raised and caught",
         (
@@ -526,6 +683,9 @@ def all_cases() -> list[Case]:
             _case("parse", key, "werkzeug", "werkzeug.test.Cookie._from_response_header", PEER,
                   lambda key=key: _parse_werkzeug(key)),
         ]
+    for key in ("ab", "full"):
+        cases.append(_case("parse", key, "velmora-generic", GENERIC_LABEL, VELMORA,
+                           lambda key=key: _parse_generic(key)))
     cases.append(_case("parse", "floor", "cookie", "velmora Cookie('a', 'b')", FLOOR, _cookie_floor))
 
     for key in WRITTEN:
@@ -539,6 +699,9 @@ def all_cases() -> list[Case]:
             _case("write", key, "starlette", "starlette Response.set_cookie", PEER,
                   lambda key=key: _write_starlette(key)),
         ]
+    for key in WRITTEN:
+        cases.append(_case("write", key, "velmora-generic", GENERIC_LABEL, VELMORA,
+                           lambda key=key: _write_generic(key)))
     for key, written in WRITTEN.items():
         cases.append(
             _case("write", "floor", key, f"bytes copy of {len(written)} bytes", FLOOR,
@@ -556,10 +719,39 @@ def all_cases() -> list[Case]:
               _parse_date_email),
         _case("dates", "parse", "werkzeug", "werkzeug.http.parse_date", PEER,
               _parse_date_werkzeug),
+        _case("dates", "format", "velmora-generic", GENERIC_LABEL, VELMORA, _format_generic),
+        _case("dates", "parse", "velmora-generic", GENERIC_LABEL, VELMORA, _parse_date_generic),
         _case("dates", "floor", "format", f"bytes copy of {len(EXPIRES_TEXT)} bytes", FLOOR,
               _bytes_floor(len(EXPIRES_TEXT))),
         _case("dates", "floor", "parse", "datetime(2015, 10, 21, 7, 28)", FLOOR,
               _datetime_floor),
+    ]
+
+    def native(subject, impl, label, role, setup):
+        return Case(f"native/{subject}/{impl}", "native", subject, label, role, setup,
+                    inner=CALLGRIND_INNER)
+
+    cases += [
+        native("parse-ab", "velmora", "velmora parse_cookie, native entry", VELMORA,
+               _native_loop("repeat_parse_cookie", b"a=b")),
+        native("parse-full", "velmora", "velmora parse_cookie, native entry", VELMORA,
+               _native_loop("repeat_parse_cookie", FULL_HEADER)),
+        native("write-ab", "velmora", "velmora write_cookie_for_response, native entry",
+               VELMORA, _native_loop("repeat_write", _written_cookie("ab"))),
+        native("write-full", "velmora", "velmora write_cookie_for_response, native entry",
+               VELMORA, _native_loop("repeat_write", _written_cookie("full"))),
+        native("format", "velmora", "velmora datetime_to_cookie_format, native entry", VELMORA,
+               _native_loop("repeat_datetime_to_cookie_format", EXPIRES)),
+        native("parse-date", "velmora", "velmora datetime_from_cookie_format, native entry",
+               VELMORA, _native_loop("repeat_datetime_from_cookie_format", EXPIRES_TEXT)),
+        native("floor", "cookie-ab", "Cookie type called from C with the fields of a=b", FLOOR,
+               _native_loop("repeat_call", _cookie_type, _cookie_args("ab"))),
+        native("floor", "cookie-full", "Cookie type called from C with the fields of the full"
+               " example", FLOOR, _native_loop("repeat_call", _cookie_type, _cookie_args("full"))),
+        native("floor", "bytes-ab", "bytes built from its parts in C, 3 bytes", FLOOR,
+               _native_loop("repeat_bytes_from_parts", (b"a", b"=", b"b"))),
+        native("floor", "bytes-full", f"bytes built from its parts in C, {len(FULL_WRITTEN)}"
+               " bytes", FLOOR, _native_loop("repeat_bytes_from_parts", FULL_PARTS)),
     ]
 
     for key, ctor, starlette_ctor, werkzeug_ctor in (

@@ -30,17 +30,13 @@ inline int days_in_month(int year, int month) {
     return month == 2 && is_leap(year) ? 29 : days[month - 1];
 }
 
-// Day of the week of a proleptic Gregorian date, 0 for Monday, as
-// date.weekday() counts.
+// Day of the week of a proleptic Gregorian date (year 1 and later), 0 for
+// Monday, as date.weekday() counts (Sakamoto's method).
 inline int weekday(int year, int month, int day) {
-    // Days since 1970-01-01 (a Thursday), after H. Hinnant's days_from_civil.
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int year_of_era = y - era * 400;
-    const int day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    const long days = static_cast<long>(era) * 146097 + day_of_era - 719468;
-    return static_cast<int>(((days % 7) + 7 + 3) % 7);
+    static constexpr int offsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const int y = year - (month < 3 ? 1 : 0);
+    const int sunday_based = (y + y / 4 - y / 100 + y / 400 + offsets[month - 1] + day) % 7;
+    return (sunday_based + 6) % 7;
 }
 
 namespace detail {
@@ -67,13 +63,32 @@ inline int digits(std::string_view text, std::size_t at, std::size_t count) {
 
 // 1 to 12 for a month abbreviation in any case, else 0.
 inline int month_number(std::string_view name) {
-    for (int m = 0; m < 12; ++m) {
-        bool same = true;
-        for (std::size_t i = 0; i < 3; ++i)
-            same = same && lower(name[i]) == lower(kMonthNames[m][i]);
-        if (same) return m + 1;
+    // The three letters, lower-cased (ASCII letters only; anything else
+    // matches no month), as one number.
+    auto low = [](char c) -> unsigned {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned>(c - 'A' + 'a')
+                                    : static_cast<unsigned char>(c);
+    };
+    const unsigned key = low(name[0]) << 16 | low(name[1]) << 8 | low(name[2]);
+    constexpr auto pack = [](const char *m) {
+        return static_cast<unsigned>(m[0]) << 16 | static_cast<unsigned>(m[1]) << 8 |
+               static_cast<unsigned>(m[2]);
+    };
+    switch (key) {
+        case pack("jan"): return 1;
+        case pack("feb"): return 2;
+        case pack("mar"): return 3;
+        case pack("apr"): return 4;
+        case pack("may"): return 5;
+        case pack("jun"): return 6;
+        case pack("jul"): return 7;
+        case pack("aug"): return 8;
+        case pack("sep"): return 9;
+        case pack("oct"): return 10;
+        case pack("nov"): return 11;
+        case pack("dec"): return 12;
+        default: return 0;
     }
-    return 0;
 }
 
 }  // namespace detail
@@ -88,22 +103,29 @@ inline int month_number(std::string_view name) {
 inline bool read(std::string_view text, Fields *out) {
     using namespace detail;
     if (text.size() != kLength) return false;
-    if (!is_letter(text[0]) || !is_letter(text[1]) || !is_letter(text[2]) || text[3] != ',' ||
-        text[4] != ' ' || text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
-        text[22] != ':' || text[25] != ' ' || lower(text[26]) != 'g' || lower(text[27]) != 'm' ||
-        lower(text[28]) != 't') {
+    const char *t = text.data();
+    if (!is_letter(t[0]) || !is_letter(t[1]) || !is_letter(t[2]) || t[3] != ',' || t[4] != ' ' ||
+        t[7] != ' ' || t[11] != ' ' || t[16] != ' ' || t[19] != ':' || t[22] != ':' ||
+        t[25] != ' ' || (t[26] | 0x20) != 'g' || (t[27] | 0x20) != 'm' || (t[28] | 0x20) != 't') {
+        return false;
+    }
+    // The digit fields: positions 5-6, 12-15, 17-18, 20-21, 23-24.
+    auto digit = [t](int i) { return static_cast<unsigned>(static_cast<unsigned char>(t[i]) - '0'); };
+    const unsigned d5 = digit(5), d6 = digit(6), d12 = digit(12), d13 = digit(13),
+                   d14 = digit(14), d15 = digit(15), d17 = digit(17), d18 = digit(18),
+                   d20 = digit(20), d21 = digit(21), d23 = digit(23), d24 = digit(24);
+    if (d5 > 9 || d6 > 9 || d12 > 9 || d13 > 9 || d14 > 9 || d15 > 9 || d17 > 9 || d18 > 9 ||
+        d20 > 9 || d21 > 9 || d23 > 9 || d24 > 9) {
         return false;
     }
     Fields f;
-    f.day = digits(text, 5, 2);
     f.month = month_number(text.substr(8, 3));
-    f.year = digits(text, 12, 4);
-    f.hour = digits(text, 17, 2);
-    f.minute = digits(text, 20, 2);
-    f.second = digits(text, 23, 2);
-    if (f.day < 0 || f.month == 0 || f.year < 0 || f.hour < 0 || f.minute < 0 || f.second < 0) {
-        return false;
-    }
+    if (f.month == 0) return false;
+    f.day = static_cast<int>(d5 * 10 + d6);
+    f.year = static_cast<int>(d12 * 1000 + d13 * 100 + d14 * 10 + d15);
+    f.hour = static_cast<int>(d17 * 10 + d18);
+    f.minute = static_cast<int>(d20 * 10 + d21);
+    f.second = static_cast<int>(d23 * 10 + d24);
     if (f.year < 100) f.year += f.year > 68 ? 1900 : 2000;
     if (f.day < 1 || f.day > days_in_month(f.year, f.month) || f.hour > 23 || f.minute > 59 ||
         f.second > 59) {

@@ -20,128 +20,53 @@ using vm::Ref;
 
 namespace {
 
-// What the native paths need from the datetime module, fetched on their
-// first use (the module body has imported datetime by then).
-struct DatetimeAccess {
-    PyDateTime_CAPI *api = nullptr;
-    PyTypeObject *timezone = nullptr;   // datetime.timezone
-    PyObject *time_name = nullptr;      // "time"
-    PyObject *time_strftime = nullptr;  // the time module's own strftime, once seen
-};
-DatetimeAccess access;
-
-// The datetime C API, or nullptr (no error set) when it cannot be had or is
-// not that of the datetime type the module imported.
-PyDateTime_CAPI *datetime_api() {
-    if (access.api) return access.api;
-    auto *api = static_cast<PyDateTime_CAPI *>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
-    if (!api) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    if (api->DateTimeType != imported.datetime) return nullptr;
-    access.timezone = Py_TYPE(api->TimeZone_UTC);
-    access.api = api;
-    return api;
-}
-
-// datetime.strftime hands the format to the strftime of the time module,
-// which it looks up on every call. The native formatter stands in for it
-// only while sys.modules["time"].strftime is the interpreter's own function.
-bool time_strftime_is_builtin() {
-    if (!access.time_name) {
-        access.time_name = PyUnicode_InternFromString("time");
-        if (!access.time_name) {
-            PyErr_Clear();
-            return false;
-        }
-    }
-    PyObject *time_module;
-    int rc = PyDict_GetItemRef(PyImport_GetModuleDict(), access.time_name, &time_module);
-    if (rc <= 0) {
-        PyErr_Clear();
-        return false;
-    }
-    Ref module = Ref::steal(time_module);
-    if (!PyModule_CheckExact(module.get())) return false;
-    PyObject *strftime;
-    rc = PyDict_GetItemRef(PyModule_GetDict(module.get()), constants.strftime, &strftime);
-    if (rc <= 0) {
-        PyErr_Clear();
-        return false;
-    }
-    Ref function = Ref::steal(strftime);
-    if (function.get() == access.time_strftime) return true;
-    if (access.time_strftime || !PyCFunction_CheckExact(function.get())) return false;
-    // First sighting: the built-in of the time module itself.
-    auto *builtin = reinterpret_cast<PyCFunctionObject *>(function.get());
-    if (builtin->m_self != module.get() || std::strcmp(builtin->m_ml->ml_name, "strftime") != 0) {
-        return false;
-    }
-    access.time_strftime = function.release();
-    return true;
-}
-
 // strftime writes day and month names in the time locale of the calling
 // thread; the native formatter knows only those of the C locale.
 bool c_time_locale() {
     if (uselocale(static_cast<locale_t>(nullptr)) != LC_GLOBAL_LOCALE) return false;
     const char *name = std::setlocale(LC_TIME, nullptr);
-    return name && (std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0);
-}
-
-// value.strftime(template).encode() gives exactly these bytes when the value
-// is a plain datetime whose timetuple() calls no Python code (no tzinfo, or
-// a datetime.timezone, whose dst() is None), with a four-digit year, under
-// the C time locale and the time module's own strftime.
-PyObject *format_natively(PyObject *value) {
-    if (!imported.datetime || !Py_IS_TYPE(value, imported.datetime)) return nullptr;
-    PyDateTime_CAPI *api = datetime_api();
-    if (!api) return nullptr;
-    PyObject *tzinfo = PyDateTime_DATE_GET_TZINFO(value);
-    if (tzinfo != Py_None && !Py_IS_TYPE(tzinfo, access.timezone)) return nullptr;
-    const date_text::Fields fields{
-        PyDateTime_GET_YEAR(value),        PyDateTime_GET_MONTH(value),
-        PyDateTime_GET_DAY(value),         PyDateTime_DATE_GET_HOUR(value),
-        PyDateTime_DATE_GET_MINUTE(value), PyDateTime_DATE_GET_SECOND(value)};
-    if (fields.year < 1000 || fields.year > 9999) return nullptr;
-    if (!c_time_locale() || !time_strftime_is_builtin()) return nullptr;
-    PyObject *result = PyBytes_FromStringAndSize(nullptr, date_text::kLength);
-    if (!result) return nullptr;
-    date_text::write(fields, PyBytes_AS_STRING(result));
-    return result;
+    return name && ((name[0] == 'C' && name[1] == '\0') || std::strcmp(name, "POSIX") == 0);
 }
 
 // parsedate_to_datetime(text).replace(tzinfo=None) for the canonical text:
 // the standard function reads the same fields (skipping the day name
 // unchecked), and GMT is a zero offset, which replace() drops.
-PyObject *parse_natively(const char *bytes, Py_ssize_t size) {
+PyObject *parse_natively(std::string_view text) {
     date_text::Fields f;
-    if (!date_text::read({bytes, static_cast<std::size_t>(size)}, &f)) return nullptr;
-    PyDateTime_CAPI *api = datetime_api();
-    if (!api) return nullptr;
-    return api->DateTime_FromDateAndTime(f.year, f.month, f.day, f.hour, f.minute, f.second, 0,
-                                         Py_None, api->DateTimeType);
+    if (!date_text::read(text, &f) || !month_names_unchanged()) return nullptr;
+    return datetime_capi->DateTime_FromDateAndTime(f.year, f.month, f.day, f.hour, f.minute,
+                                                   f.second, 0, Py_None,
+                                                   datetime_capi->DateTimeType);
 }
 
 }  // namespace
 
-void raise_none_has_no(const char *attribute) {
-    PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", attribute);
+bool format_natively(PyObject *value, char *out) {
+    // value.strftime(template).encode() gives exactly these bytes when the
+    // value is a plain datetime whose timetuple() calls no Python code (no
+    // tzinfo, or a datetime.timezone, whose dst() is None), with a four-digit
+    // year, under the C time locale, while strftime's import of the time
+    // module and its strftime are the standard ones.
+    if (!standard.strftime || !Py_IS_TYPE(value, datetime_capi->DateTimeType)) return false;
+    PyObject *tzinfo = PyDateTime_DATE_GET_TZINFO(value);
+    if (tzinfo != Py_None && !Py_IS_TYPE(tzinfo, Py_TYPE(datetime_capi->TimeZone_UTC))) {
+        return false;
+    }
+    const date_text::Fields fields{
+        PyDateTime_GET_YEAR(value),        PyDateTime_GET_MONTH(value),
+        PyDateTime_GET_DAY(value),         PyDateTime_DATE_GET_HOUR(value),
+        PyDateTime_DATE_GET_MINUTE(value), PyDateTime_DATE_GET_SECOND(value)};
+    if (fields.year < 1000) return false;  // strftime writes fewer digits
+    if (!c_time_locale() || !caller_imports_standard()) return false;
+    date_text::write(fields, out);
+    return true;
 }
 
-PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int) {
-    PyObject *self = reinterpret_cast<PyObject *>(value);
-    if (!self) {
-        PyErr_BadInternalCall();
-        return nullptr;
-    }
-    PyObject *native = format_natively(self);
-    if (native || PyErr_Occurred()) return native;
+PyObject *format_generic(PyObject *value) {
     // Ordinary method calls, so that subclasses overriding strftime (or str
-    // subclasses overriding encode) are honoured.
+    // subclasses overriding encode) are honoured. Both results are held.
     Ref text =
-        Ref::steal(PyObject_CallMethodOneArg(self, constants.strftime, constants.date_template));
+        Ref::steal(PyObject_CallMethodOneArg(value, constants.strftime, constants.date_template));
     if (!text) return nullptr;
     Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(text.get(), constants.encode));
     if (!encoded) return nullptr;
@@ -152,29 +77,19 @@ PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int) {
     return encoded.release();
 }
 
-PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int) {
-    // The name is looked up before the argument is looked at, so a deleted
-    // parsedate_to_datetime fails the same way whatever is passed.
-    Ref parse = Ref::steal(frame.lookup(constants.parsedate_to_datetime));
+PyObject *datetime_from_cookie_text(std::string_view bytes) {
+    bool native;
+    Ref parse = Ref::steal(lookup_standard(slots.parsedate_to_datetime, bound.parsedate_to_datetime,
+                                           standard.parsedate, &native));
     if (!parse) return nullptr;
-    if (!value) {
-        PyErr_BadInternalCall();
-        return nullptr;
+    if (native) {
+        PyObject *result = parse_natively(bytes);
+        if (result || PyErr_Occurred()) return result;
     }
-    if (value == Py_None) {
-        raise_none_has_no("decode");
-        return nullptr;
-    }
-    if (!PyBytes_Check(value)) {
-        PyErr_Format(PyExc_TypeError, "expected bytes, got %.200s", Py_TYPE(value)->tp_name);
-        return nullptr;
-    }
-    if (parse.get() == bound.parsedate_to_datetime) {
-        PyObject *native = parse_natively(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value));
-        if (native || PyErr_Occurred()) return reinterpret_cast<PyDateTime_DateTime *>(native);
-    }
-    Ref text = Ref::steal(
-        PyUnicode_DecodeUTF8(PyBytes_AS_STRING(value), PyBytes_GET_SIZE(value), nullptr));
+    Ref text = Ref::steal(bytes.empty() ? Py_NewRef(constants.empty_str)
+                                        : PyUnicode_DecodeUTF8(bytes.data(),
+                                                               static_cast<Py_ssize_t>(bytes.size()),
+                                                               nullptr));
     if (!text) return nullptr;
     Ref parsed = Ref::steal(PyObject_CallOneArg(parse.get(), text.get()));
     if (!parsed) return nullptr;
@@ -191,7 +106,43 @@ PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int) {
             return nullptr;
         }
     }
-    return reinterpret_cast<PyDateTime_DateTime *>(naive.release());
+    return naive.release();
+}
+
+void raise_none_has_no(const char *attribute) {
+    PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", attribute);
+}
+
+PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int) {
+    PyObject *self = reinterpret_cast<PyObject *>(value);
+    if (!self) {
+        PyErr_BadInternalCall();
+        return nullptr;
+    }
+    char text[date_text::kLength];
+    if (datetime_capi && format_natively(self, text)) {
+        return PyBytes_FromStringAndSize(text, date_text::kLength);
+    }
+    return format_generic(self);
+}
+
+PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int) {
+    // The name is looked up before the argument is looked at, so a deleted
+    // parsedate_to_datetime fails the same way whatever is passed.
+    if (value && PyBytes_Check(value)) {
+        return reinterpret_cast<PyDateTime_DateTime *>(datetime_from_cookie_text(
+            {PyBytes_AS_STRING(value), static_cast<std::size_t>(PyBytes_GET_SIZE(value))}));
+    }
+    Ref parse = Ref::steal(frame.names.lookup(*slots.parsedate_to_datetime));
+    if (!parse) return nullptr;
+    if (!value) {
+        PyErr_BadInternalCall();
+    } else if (value == Py_None) {
+        raise_none_has_no("decode");
+    } else {
+        PyErr_Format(PyExc_TypeError, "expected bytes, got %.200s", Py_TYPE(value)->tp_name);
+    }
+    return nullptr;
 }
 
 }  // namespace vc

@@ -7,6 +7,8 @@
 #include <Python.h>
 #include <datetime.h>
 
+#include <string_view>
+
 #include "velmora/cookies.h"
 
 namespace vc {
@@ -14,6 +16,16 @@ namespace vc {
 // Cookie dates (dates.cpp). The flag is ignored.
 PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int skip_dispatch);
 PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int skip_dispatch);
+
+// The two directions of dates without a bytes object in between, for the
+// parser and the writer (dates.cpp):
+// datetime_from_cookie_format for the bytes of `text`;
+PyObject *datetime_from_cookie_text(std::string_view text);
+// the native formatter: writes date_text::kLength bytes to `out` and returns
+// true when that is exactly what value.strftime(...).encode() gives now;
+bool format_natively(PyObject *value, char *out);
+// value.strftime(...).encode(), the result checked to be bytes (or None).
+PyObject *format_generic(PyObject *value);
 
 // Header parsing (parser.cpp).
 PyObject *split_value(PyObject *raw_value, PyObject *separator);

@@ -5,16 +5,30 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
 namespace vc::scan {
 
 // Lower-cases ASCII A-Z only, as the bytes lower operation does, and compares
-// with a lower-case word for exact equality.
+// with a lower-case word for exact equality. Words of up to eight bytes are
+// compared as one number: or-ing 0x20 into a byte turns it into a given
+// letter exactly when it is that letter in either case, so the bit is set
+// only where the word has a letter.
 inline bool equals_lower(std::string_view bytes, std::string_view word) {
-    if (bytes.size() != word.size()) return false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::size_t n = word.size();
+    if (bytes.size() != n) return false;
+    if (n <= 8) {
+        std::uint64_t x = 0, w = 0, letters = 0;
+        std::memcpy(&x, bytes.data(), n);
+        std::memcpy(&w, word.data(), n);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (word[i] >= 'a' && word[i] <= 'z') letters |= std::uint64_t{0x20} << (8 * i);
+        }
+        return (x | letters) == w;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
         char c = bytes[i];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (c != word[i]) return false;
@@ -26,17 +40,58 @@ inline bool equals_lower(std::string_view bytes, std::string_view word) {
 // The value is split at every "; "; only when that gives a single piece is it
 // split at every lone ";" instead. Empty pieces are kept, and an empty value
 // is one empty fragment. Returns false as soon as visit returns false.
+//
+// One pass over the bytes: the search for the first "; " notes the lone ";"
+// it passes, which are the split points when no "; " follows. Only a value
+// with more lone ";" than are noted, and no "; ", is read twice.
 template <typename Visit>
 bool for_each_fragment(std::string_view raw, Visit &&visit) {
-    const bool has_pair = raw.find("; ") != std::string_view::npos;
-    const std::string_view separator = has_pair ? std::string_view("; ") : std::string_view(";");
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t at = raw.find(separator, start);
-        if (at == std::string_view::npos) return visit(raw.substr(start));
-        if (!visit(raw.substr(start, at - start))) return false;
-        start = at + separator.size();
+    constexpr std::size_t kNoted = 16;
+    std::size_t noted[kNoted];
+    std::size_t noted_count = 0;
+    bool all_noted = true;
+    const char *const data = raw.data();
+    const std::size_t size = raw.size();
+    // The next ";" at or after `from`, or size.
+    auto next_semicolon = [&](std::size_t from) -> std::size_t {
+        if (from >= size) return size;
+        const void *hit = std::memchr(data + from, ';', size - from);
+        return hit ? static_cast<std::size_t>(static_cast<const char *>(hit) - data) : size;
+    };
+    for (std::size_t at = next_semicolon(0); at < size; at = next_semicolon(at + 1)) {
+        if (at + 1 < size && data[at + 1] == ' ') {
+            // Split at every "; " from the start: the first piece ends here.
+            std::size_t start = 0;
+            for (;;) {
+                if (!visit(raw.substr(start, at - start))) return false;
+                start = at + 2;
+                at = next_semicolon(start);
+                while (at < size && !(at + 1 < size && data[at + 1] == ' ')) {
+                    at = next_semicolon(at + 1);
+                }
+                if (at >= size) return visit(raw.substr(start));
+            }
+        }
+        if (noted_count < kNoted) {
+            noted[noted_count++] = at;
+        } else {
+            all_noted = false;
+        }
     }
+    // No "; ": split at every ";".
+    std::size_t start = 0;
+    if (all_noted) {
+        for (std::size_t i = 0; i < noted_count; ++i) {
+            if (!visit(raw.substr(start, noted[i] - start))) return false;
+            start = noted[i] + 1;
+        }
+        return visit(raw.substr(start));
+    }
+    for (std::size_t at = next_semicolon(0); at < size; at = next_semicolon(at + 1)) {
+        if (!visit(raw.substr(start, at - start))) return false;
+        start = at + 1;
+    }
+    return visit(raw.substr(start));
 }
 
 // Position of the first "=" (or npos): the split point of the cookie pair and
@@ -63,19 +118,47 @@ enum class Attribute { none, expires, domain, path, max_age, same_site, http_onl
 // Classifies an attribute fragment; for key=value forms, `value` receives
 // everything after the first "=".
 inline Attribute classify(std::string_view fragment, std::string_view *value) {
-    std::size_t eq = equals_position(fragment);
+    // Every key and word is at most eight bytes: a fragment whose first "="
+    // (if any) lies further in names nothing, so only its first nine bytes
+    // are searched.
+    constexpr std::size_t kLongest = 8;
+    const std::size_t searched = fragment.size() < kLongest + 1 ? fragment.size() : kLongest + 1;
+    std::size_t eq = std::string_view::npos;
+    for (std::size_t i = 0; i < searched; ++i) {
+        if (fragment[i] == '=') {
+            eq = i;
+            break;
+        }
+    }
+    if (eq == std::string_view::npos && fragment.size() > kLongest) return Attribute::none;
     if (eq != std::string_view::npos) {
         std::string_view key = fragment.substr(0, eq);
         *value = fragment.substr(eq + 1);
-        if (equals_lower(key, "expires")) return Attribute::expires;
-        if (equals_lower(key, "domain")) return Attribute::domain;
-        if (equals_lower(key, "path")) return Attribute::path;
-        if (equals_lower(key, "max-age")) return Attribute::max_age;
-        if (equals_lower(key, "samesite")) return Attribute::same_site;
-        return Attribute::none;
+        // One comparison at most: the length and first letter tell the keys apart.
+        if (key.empty()) return Attribute::none;
+        const char first = static_cast<char>(key[0] | 0x20);
+        switch (key.size()) {
+            case 4:
+                return first == 'p' && equals_lower(key, "path") ? Attribute::path
+                                                                 : Attribute::none;
+            case 6:
+                return first == 'd' && equals_lower(key, "domain") ? Attribute::domain
+                                                                   : Attribute::none;
+            case 7:
+                if (first == 'e') {
+                    return equals_lower(key, "expires") ? Attribute::expires : Attribute::none;
+                }
+                return first == 'm' && equals_lower(key, "max-age") ? Attribute::max_age
+                                                                    : Attribute::none;
+            case 8:
+                return first == 's' && equals_lower(key, "samesite") ? Attribute::same_site
+                                                                     : Attribute::none;
+            default:
+                return Attribute::none;
+        }
     }
-    if (equals_lower(fragment, "httponly")) return Attribute::http_only;
-    if (equals_lower(fragment, "secure")) return Attribute::secure;
+    if (fragment.size() == 8 && equals_lower(fragment, "httponly")) return Attribute::http_only;
+    if (fragment.size() == 6 && equals_lower(fragment, "secure")) return Attribute::secure;
     return Attribute::none;
 }
 
@@ -107,6 +190,68 @@ inline bool plain_decimal(std::string_view text, long long *out) {
     }
     *out = negative ? -value : value;
     return true;
+}
+
+// What one header value says, as views into its bytes; the last occurrence
+// of each attribute wins.
+struct Header {
+    std::string_view name, value;  // the cookie pair, quotes removed from the value
+    std::string_view expires, domain, path, same_site;
+    long long max_age = -1;
+    bool http_only = false;
+    bool secure = false;
+    std::string_view bad_pair;  // the first fragment, when it holds no "="
+};
+
+// Reads a header value into `out`. Max-Age values that are not plain
+// decimals go to read_max_age(text, &value), which follows the interpreter's
+// int() and returns false (with its error) to end the reading there. False
+// when the first fragment has no "=" (out->bad_pair holds it) or
+// read_max_age failed.
+template <typename ReadMaxAge>
+bool read_header(std::string_view raw, Header *out, ReadMaxAge &&read_max_age) {
+    bool first = true;
+    Header &h = *out;
+    return for_each_fragment(raw, [&](std::string_view fragment) {
+        if (first) {
+            first = false;
+            std::size_t eq = equals_position(fragment);
+            if (eq == std::string_view::npos) {
+                h.bad_pair = fragment;
+                return false;
+            }
+            h.name = fragment.substr(0, eq);
+            h.value = unquote_value(fragment.substr(eq + 1));
+            return true;
+        }
+        std::string_view attr_value;
+        switch (classify(fragment, &attr_value)) {
+            case Attribute::expires:
+                h.expires = attr_value;
+                break;
+            case Attribute::domain:
+                h.domain = attr_value;
+                break;
+            case Attribute::path:
+                h.path = attr_value;
+                break;
+            case Attribute::same_site:
+                h.same_site = attr_value;
+                break;
+            case Attribute::max_age:
+                if (!plain_decimal(attr_value, &h.max_age)) return read_max_age(attr_value, &h.max_age);
+                break;
+            case Attribute::http_only:
+                h.http_only = true;
+                break;
+            case Attribute::secure:
+                h.secure = true;
+                break;
+            case Attribute::none:
+                break;
+        }
+        return true;
+    });
 }
 
 }  // namespace vc::scan

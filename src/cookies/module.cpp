@@ -62,6 +62,7 @@ vm::ModuleFrame frame{
     .builtin_names = builtin_names,
     .init_constants = init_constants,
     .body = body,
+    .cache_names = true,
 };
 
 }  // namespace vc

@@ -3,6 +3,7 @@
 // same_site_mode_from_bytes. The byte-level rules live in header_scan.hpp;
 // this file turns what they find into Python objects.
 #include "cookies/cookie.hpp"
+#include "cookies/cookie_parts.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/header_scan.hpp"
 #include "cookies/percent.hpp"
@@ -55,11 +56,13 @@ PyObject *optional_text(std::string_view bytes) {
 
 // unquote(bytes.decode()), with unquote looked up for this use.
 PyObject *unquoted_text(std::string_view bytes) {
-    Ref unquote = Ref::steal(frame.lookup(constants.unquote));
+    bool native;
+    Ref unquote =
+        Ref::steal(lookup_standard(slots.unquote, bound.unquote, standard.unquote, &native));
     if (!unquote) return nullptr;
     Ref text = Ref::steal(decode_text(bytes));
     if (!text) return nullptr;
-    if (unquote.get() == bound.unquote) return unquote_valid_utf8(text.get(), bytes);
+    if (native) return unquote_valid_utf8(text.get(), bytes);
     return PyObject_CallOneArg(unquote.get(), text.get());
 }
 
@@ -97,29 +100,74 @@ void raise_invalid_pair(std::string_view fragment) {
     PyErr_SetRaisedException(error.release());
 }
 
-// Max-Age as int() reads bytes: plain decimals natively, everything else
-// (blanks, underscores, long numbers, garbage) by the interpreter, whose
-// errors are the ones callers see.
-bool read_max_age(std::string_view text, int64_t *out) {
-    long long plain;
-    if (scan::plain_decimal(text, &plain)) {
-        *out = plain;
-        return true;
-    }
+// Max-Age as int() reads bytes, for what is not a plain decimal (blanks,
+// underscores, long numbers, garbage): the interpreter's errors are the ones
+// callers see.
+bool read_max_age(std::string_view text, long long *out) {
     Ref raw = Ref::steal(bytes_of(text));
     if (!raw) return false;
     Ref number = Ref::steal(PyNumber_Long(raw.get()));
     if (!number) return false;
-    return vm::to_int64(number.get(), out);
+    int64_t value;
+    if (!vm::to_int64(number.get(), &value)) return false;
+    *out = value;
+    return true;
 }
 
-// What the attribute fragments said; the last occurrence of each wins.
-struct Attributes {
-    std::string_view expires, domain, path, same_site;
-    int64_t max_age = -1;
-    bool http_only = false;
-    bool secure = false;
-};
+// The code of a CookieSameSiteMode member as the constructor would convert
+// it, when that runs no Python code and cannot fail: an int (or subclass,
+// taken by value) from 0 to 2**32-1.
+bool plain_code(PyObject *member, uint32_t *out) {
+    if (!PyLong_Check(member)) return false;
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(member, &overflow);
+    if (overflow || v < 0 || v > 0xFFFFFFFFLL) {
+        PyErr_Clear();
+        return false;
+    }
+    *out = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Cookie(name, value, expires, domain, path, http_only, secure, max_age,
+// same_site) for what the parser built. When the values are of the types the
+// constructor's checks let through without calling anything (name and value
+// exact str, expires None or a datetime, a same_site member that is a plain
+// code), the record is filled directly, running the constructor's own name
+// and value setters in its order; anything else goes through the
+// constructor.
+PyObject *cookie_from_parts(PyObject *const *values, int64_t max_age) {
+    PyObject *name = values[kParamName];
+    PyObject *value = values[kParamValue];
+    PyObject *expires = values[kParamExpires];
+    uint32_t same_site;
+    const bool plain = PyUnicode_CheckExact(name) && PyUnicode_CheckExact(value) &&
+                       (expires == Py_None ||
+                        (imported.datetime && PyObject_TypeCheck(expires, imported.datetime))) &&
+                       plain_code(values[kParamSameSite], &same_site);
+    if (!plain) {
+        Ref number = Ref::steal(PyLong_FromLongLong(max_age));
+        if (!number) return nullptr;
+        PyObject *all[kCookieParamCount];
+        for (int i = 0; i < kCookieParamCount; ++i) all[i] = values[i];
+        all[kParamMaxAge] = number.get();
+        return new_cookie(all);
+    }
+    Ref self = Ref::steal(alloc_cookie(&Cookie_type));
+    if (!self || cookie_set_name(self.get(), name, nullptr) < 0 ||
+        cookie_set_value(self.get(), value, nullptr) < 0) {
+        return nullptr;
+    }
+    VelmoraCookie *cookie = as_cookie(self.get());
+    vm::replace_field(cookie->expires, expires);
+    vm::replace_field(cookie->domain, values[kParamDomain]);
+    vm::replace_field(cookie->path, values[kParamPath]);
+    cookie->http_only = values[kParamHttpOnly] == Py_True;
+    cookie->secure = values[kParamSecure] == Py_True;
+    cookie->max_age = max_age;
+    cookie->same_site = static_cast<VelmoraCookieSameSiteMode>(same_site);
+    return self.release();
+}
 
 }  // namespace
 
@@ -153,71 +201,24 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     // caller's reference.
     Ref raw = Ref::borrow(raw_value);
 
-    bool first = true;
-    std::string_view name, value;
-    Attributes attrs;
-    bool ok = scan::for_each_fragment(view_of(raw.get()), [&](std::string_view fragment) {
-        if (first) {
-            first = false;
-            std::size_t eq = scan::equals_position(fragment);
-            if (eq == std::string_view::npos) {
-                raise_invalid_pair(fragment);
-                return false;
-            }
-            name = fragment.substr(0, eq);
-            value = scan::unquote_value(fragment.substr(eq + 1));
-            return true;
-        }
-        std::string_view attr_value;
-        switch (scan::classify(fragment, &attr_value)) {
-            case scan::Attribute::expires:
-                attrs.expires = attr_value;
-                break;
-            case scan::Attribute::domain:
-                attrs.domain = attr_value;
-                break;
-            case scan::Attribute::path:
-                attrs.path = attr_value;
-                break;
-            case scan::Attribute::same_site:
-                attrs.same_site = attr_value;
-                break;
-            case scan::Attribute::max_age:
-                return read_max_age(attr_value, &attrs.max_age);
-            case scan::Attribute::http_only:
-                attrs.http_only = true;
-                break;
-            case scan::Attribute::secure:
-                attrs.secure = true;
-                break;
-            case scan::Attribute::none:
-                break;
-        }
-        return true;
-    });
-    if (!ok) return nullptr;
-
-    Ref name_text = Ref::steal(unquoted_text(name));
-    if (!name_text) return nullptr;
-    Ref value_text = Ref::steal(unquoted_text(value));
-    if (!value_text) return nullptr;
-    Ref expires;
-    if (attrs.expires.empty()) {
-        expires = Ref::borrow(Py_None);
-    } else {
-        Ref expires_bytes = Ref::steal(bytes_of(attrs.expires));
-        if (!expires_bytes) return nullptr;
-        expires = Ref::steal(
-            reinterpret_cast<PyObject *>(datetime_from_cookie_format(expires_bytes.get(), 0)));
-        if (!expires) return nullptr;
+    scan::Header h;
+    if (!scan::read_header(view_of(raw.get()), &h, read_max_age)) {
+        if (!PyErr_Occurred()) raise_invalid_pair(h.bad_pair);
+        return nullptr;
     }
-    Ref domain = Ref::steal(optional_text(attrs.domain));
+
+    Ref name_text = Ref::steal(unquoted_text(h.name));
+    if (!name_text) return nullptr;
+    Ref value_text = Ref::steal(unquoted_text(h.value));
+    if (!value_text) return nullptr;
+    Ref expires = h.expires.empty() ? Ref::borrow(Py_None)
+                                    : Ref::steal(datetime_from_cookie_text(h.expires));
+    if (!expires) return nullptr;
+    Ref domain = Ref::steal(optional_text(h.domain));
     if (!domain) return nullptr;
-    Ref path = Ref::steal(optional_text(attrs.path));
+    Ref path = Ref::steal(optional_text(h.path));
     if (!path) return nullptr;
-    Ref max_age = Ref::steal(PyLong_FromLongLong(attrs.max_age));
-    if (!max_age) return nullptr;
-    Ref same_site = Ref::steal(same_site_member(scan::same_site_code(attrs.same_site)));
+    Ref same_site = Ref::steal(same_site_member(scan::same_site_code(h.same_site)));
     if (!same_site) return nullptr;
 
     PyObject *values[kCookieParamCount];
@@ -226,11 +227,11 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     values[kParamExpires] = expires.get();
     values[kParamDomain] = domain.get();
     values[kParamPath] = path.get();
-    values[kParamHttpOnly] = attrs.http_only ? Py_True : Py_False;
-    values[kParamSecure] = attrs.secure ? Py_True : Py_False;
-    values[kParamMaxAge] = max_age.get();
+    values[kParamHttpOnly] = h.http_only ? Py_True : Py_False;
+    values[kParamSecure] = h.secure ? Py_True : Py_False;
+    values[kParamMaxAge] = nullptr;  // passed as a number
     values[kParamSameSite] = same_site.get();
-    return as_cookie(new_cookie(values));
+    return as_cookie(cookie_from_parts(values, h.max_age));
 }
 
 }  // namespace vc

@@ -1,5 +1,6 @@
 // The Set-Cookie writer: one Cookie to the value of a Set-Cookie header.
 #include "cookies/cookie.hpp"
+#include "cookies/date_text.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/percent.hpp"
 #include "module_support/ref.hpp"
@@ -16,82 +17,11 @@ namespace {
 
 constexpr std::string_view kSeparator = "; ";
 
-// One part of the header value: up to three pieces of bytes, owned by the
-// objects in `owners`, by module literals or by the writer's stack.
-struct Part {
-    std::string_view prefix;
-    std::string_view middle;
-    std::string_view bytes;
-    Ref owners[2];
-};
-
 // Cookie attributes as exact-type code reads them: the properties of Cookie
 // itself return the fields, so only subclasses need the attribute lookup.
 PyObject *cookie_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field) {
     if (Py_IS_TYPE(as_object(cookie), &Cookie_type)) return Py_NewRef(field);
     return PyObject_GetAttr(as_object(cookie), name);
-}
-
-// Names and values whose quoted form fits here need no bytes object of their
-// own: most cookies.
-constexpr std::size_t kInlineQuoted = 128;
-
-// quote(text).encode() for the name=value pair.
-struct Quoted {
-    char inline_bytes[kInlineQuoted];
-    std::string_view bytes;  // the result, when it is bytes
-    Ref object;              // the result object, unless it is inline
-    bool native = false;     // percent-encoded here: no control byte can be in it
-};
-
-// quote(cookie.<attribute>).encode(), with quote looked up for this use
-// before the attribute is read. The bound standard function on an exact str
-// runs natively, into the inline buffer when the result fits; anything else
-// goes through Python calls.
-bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
-    Ref quote = Ref::steal(frame.lookup(constants.quote));
-    if (!quote) return false;
-    Ref held = Ref::steal(cookie_attribute(cookie, name, field));
-    if (!held) return false;
-    PyObject *text = held.get();
-    if (quote.get() == bound.quote && PyUnicode_CheckExact(text)) {
-        Py_ssize_t length;
-        const char *data = PyUnicode_AsUTF8AndSize(text, &length);
-        if (!data) return false;
-        std::string_view utf8(data, static_cast<std::size_t>(length));
-        std::size_t size = quoted_size(utf8);
-        char *target = out.inline_bytes;
-        if (size > kInlineQuoted) {
-            out.object =
-                Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-            if (!out.object) return false;
-            target = PyBytes_AS_STRING(out.object.get());
-        }
-        write_quoted(utf8, target);
-        out.bytes = {target, size};
-        out.native = true;
-        return true;
-    }
-    Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), text));
-    if (!quoted) return false;
-    out.object = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
-    if (!out.object) return false;
-    if (PyBytes_Check(out.object.get())) {
-        out.bytes = {PyBytes_AS_STRING(out.object.get()),
-                     static_cast<std::size_t>(PyBytes_GET_SIZE(out.object.get()))};
-    }
-    return true;
-}
-
-bool is_bytes(const Quoted &quoted) {
-    return quoted.native || PyBytes_Check(quoted.object.get());
-}
-
-// The result as an object, for the interpreter's + operator.
-PyObject *quoted_object(const Quoted &quoted) {
-    if (quoted.object) return Py_NewRef(quoted.object.get());
-    return PyBytes_FromStringAndSize(quoted.bytes.data(),
-                                     static_cast<Py_ssize_t>(quoted.bytes.size()));
 }
 
 // A header value must never hold a control byte: a CR or LF would start a
@@ -145,61 +75,318 @@ char *decimal_text(uint64_t value, char *end) {
     return at;
 }
 
-// The bytes of a part's object; only bytes (or a subclass) can be joined.
-bool bytes_view(PyObject *object, std::string_view *out, std::size_t index) {
-    if (!PyBytes_Check(object)) {
-        PyErr_Format(PyExc_TypeError,
-                     "sequence item %zu: expected a bytes-like object, %.80s found", index,
-                     Py_TYPE(object)->tp_name);
-        return false;
+// One piece of the header value. The writer first runs every step of the
+// documented algorithm, recording pieces; then it sizes the one bytes object
+// of the result and writes the pieces into it. A piece is a literal, the
+// bytes an object holds, the percent-encoding of a text (done here, when the
+// standard quote may be stood in for), or an object joined through its
+// buffer, as b"; ".join would.
+struct Piece {
+    enum Kind : unsigned char { kBytes, kQuoted, kBuffer };
+    Kind kind;
+    bool starts_part;        // the separator comes before it (but the first)
+    std::string_view bytes;  // kBytes: the bytes; kQuoted: the UTF-8 text to encode
+    std::size_t size;        // kQuoted: the size of its encoding
+    PyObject *owner;         // strong, or nullptr: holds `bytes`, or is the kBuffer object
+    const char *check;       // named when its bytes hold a control byte, or nullptr
+};
+
+// The pieces stay uninitialised until added: most cookies use a few.
+struct Writer {
+    static constexpr int kMaxPieces = 16;
+    Piece pieces[kMaxPieces];
+    int count = 0;
+    bool has_buffers = false;
+    char date[date_text::kLength];
+    char max_age[24];
+
+    Writer() {}
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+    ~Writer() {
+        for (int i = 0; i < count; ++i) Py_XDECREF(pieces[i].owner);
     }
-    *out = {PyBytes_AS_STRING(object), static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+
+    // `owner` is stolen.
+    Piece &add(bool starts_part, Piece::Kind kind, std::string_view bytes, PyObject *owner,
+               const char *check) {
+        Piece &p = pieces[count++];
+        p.kind = kind;
+        p.starts_part = starts_part;
+        p.bytes = bytes;
+        p.size = bytes.size();
+        p.owner = owner;
+        p.check = check;
+        if (kind == Piece::kBuffer) has_buffers = true;
+        return p;
+    }
+    void literal(std::string_view text, bool starts_part) {
+        add(starts_part, Piece::kBytes, text, nullptr, nullptr);
+    }
+    // A part that is exactly the bytes of `object` (held here).
+    void held_bytes(Ref object, bool starts_part, const char *check) {
+        std::string_view bytes{PyBytes_AS_STRING(object.get()),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(object.get()))};
+        add(starts_part, Piece::kBytes, bytes, object.release(), check);
+    }
+    // An object joined through its buffer, as b"; ".join takes it.
+    void buffer(Ref object, bool starts_part, const char *check) {
+        add(starts_part, Piece::kBuffer, {}, object.release(), check);
+    }
+};
+
+// ---- 1. name and value ---------------------------------------------------------
+
+// quote(cookie.<attribute>).encode() before the "+": either recorded for
+// native percent-encoding (the standard quote on an exact str: no code runs,
+// no control byte can come out), or the result object of the Python calls.
+struct Quoted {
+    Ref text;             // the attribute's value, held for its UTF-8
+    std::string_view utf8;  // native: the text to encode
+    Ref encoded;          // otherwise: what encode() returned
+};
+
+bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
+    // quote is looked up for this use before the attribute is read.
+    bool native;
+    Ref quote = Ref::steal(lookup_standard(slots.quote, bound.quote, standard.quote, &native));
+    if (!quote) return false;
+    out.text = Ref::steal(cookie_attribute(cookie, name, field));
+    if (!out.text) return false;
+    if (native && PyUnicode_CheckExact(out.text.get())) {
+        Py_ssize_t length;
+        const char *data = PyUnicode_AsUTF8AndSize(out.text.get(), &length);
+        if (!data) return false;
+        out.utf8 = {data, static_cast<std::size_t>(length)};
+        return true;
+    }
+    Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), out.text.get()));
+    if (!quoted) return false;
+    out.encoded = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
+    return static_cast<bool>(out.encoded);
+}
+
+bool is_native(const Quoted &q) {
+    return !q.encoded;
+}
+
+// The quoted text as a bytes object, for the interpreter's + operator.
+PyObject *quoted_bytes(const Quoted &q) {
+    if (!is_native(q)) return Py_NewRef(q.encoded.get());
+    const std::size_t size = quoted_size(q.utf8);
+    PyObject *result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+    if (result) write_quoted(q.utf8, PyBytes_AS_STRING(result));
+    return result;
+}
+
+void add_quoted(Writer &w, Quoted &q, bool starts_part, const char *check) {
+    if (is_native(q)) {
+        Piece &p = w.add(starts_part, Piece::kQuoted, q.utf8, q.text.release(), nullptr);
+        p.size = quoted_size(q.utf8);
+        return;
+    }
+    w.held_bytes(std::move(q.encoded), starts_part, check);
+}
+
+// quote(name).encode() + b"=", then quote(value).encode() and +: the value
+// is quoted only once the name's result has taken b"=".
+bool write_pair(Writer &w, VelmoraCookie *cookie) {
+    Quoted name;
+    if (!quote_attribute(cookie, constants.name, cookie->_name, name)) return false;
+    const bool name_plain = is_native(name) || PyBytes_CheckExact(name.encoded.get());
+    Ref head;  // name + b"=", when the name's result is not plain bytes
+    if (!name_plain) {
+        Ref equals = Ref::steal(PyBytes_FromStringAndSize("=", 1));
+        if (!equals) return false;
+        head = Ref::steal(PyNumber_Add(name.encoded.get(), equals.get()));
+        if (!head) return false;
+    }
+    Quoted value;
+    if (!quote_attribute(cookie, constants.value, cookie->_value, value)) return false;
+    const bool value_plain = is_native(value) || PyBytes_CheckExact(value.encoded.get());
+    if (name_plain && value_plain) {
+        // bytes + bytes: nothing to call, so the pieces go straight into the result.
+        add_quoted(w, name, true, "name");
+        w.literal("=", false);
+        add_quoted(w, value, false, "value");
+        return true;
+    }
+    if (name_plain) {
+        Ref name_bytes = Ref::steal(quoted_bytes(name));
+        if (!name_bytes) return false;
+        Ref equals = Ref::steal(PyBytes_FromStringAndSize("=", 1));
+        if (!equals) return false;
+        head = Ref::steal(PyNumber_Add(name_bytes.get(), equals.get()));
+        if (!head) return false;
+    }
+    Ref value_bytes = Ref::steal(quoted_bytes(value));
+    if (!value_bytes) return false;
+    Ref whole = Ref::steal(PyNumber_Add(head.get(), value_bytes.get()));
+    if (!whole) return false;
+    w.buffer(std::move(whole), true, "name or value");
     return true;
 }
 
-// `prefix + value` for results of overridden methods, with the interpreter's
-// own error for what cannot be concatenated.
-PyObject *concat(std::string_view prefix, PyObject *value) {
-    if (PyBytes_Check(value)) return Py_NewRef(value);
+// ---- 2. Expires -------------------------------------------------------------------
+
+// b"Expires=" + datetime_to_cookie_format(expires), when the field is true.
+bool write_expires(Writer &w, VelmoraCookie *cookie) {
+    // Held across the calls into Python, which may replace the field.
+    Ref expires = Ref::borrow(cookie->expires);
+    int truth = vm::truth_of(expires.get());
+    if (truth <= 0) return truth == 0;
+    if (datetime_capi && format_natively(expires.get(), w.date)) {
+        w.literal("Expires=", true);
+        w.literal({w.date, date_text::kLength}, false);
+        return true;
+    }
+    Ref date = Ref::steal(format_generic(expires.get()));
+    if (!date) return false;
+    if (!PyBytes_CheckExact(date.get())) {
+        // None: the interpreter's own error of the +.
+        Ref literal = Ref::steal(PyBytes_FromStringAndSize("Expires=", 8));
+        if (!literal) return false;
+        Ref joined = Ref::steal(PyNumber_Add(literal.get(), date.get()));
+        if (!joined) return false;
+        w.buffer(std::move(joined), true, "expires");
+        return true;
+    }
+    w.literal("Expires=", true);
+    w.held_bytes(std::move(date), false, "expires");
+    return true;
+}
+
+// ---- 3. Max-Age -------------------------------------------------------------------
+
+void write_max_age(Writer &w, VelmoraCookie *cookie) {
+    if (cookie->max_age < 0) return;
+    char *end = w.max_age + sizeof w.max_age;
+    char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end);
+    w.literal("Max-Age=", true);
+    w.literal({start, static_cast<std::size_t>(end - start)}, false);
+}
+
+// ---- 4, 5. Domain and Path --------------------------------------------------------
+
+// b"<prefix>" + text.encode(), for a non-empty str (never percent-encoded).
+bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
+    if (!PyUnicode_Check(field) || PyUnicode_GET_LENGTH(field) == 0) return true;
+    Ref text = Ref::borrow(field);
+    if (PyUnicode_CheckExact(field)) {
+        Py_ssize_t size;
+        const char *utf8 = PyUnicode_AsUTF8AndSize(field, &size);
+        if (!utf8) return false;
+        w.literal(prefix, true);
+        w.add(false, Piece::kBytes, {utf8, static_cast<std::size_t>(size)}, text.release(),
+              attribute);
+        return true;
+    }
+    // A str subclass has its own encode called.
+    Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(text.get(), constants.encode));
+    if (!encoded) return false;
     Ref literal = Ref::steal(
         PyBytes_FromStringAndSize(prefix.data(), static_cast<Py_ssize_t>(prefix.size())));
-    if (!literal) return nullptr;
-    return PyNumber_Add(literal.get(), value);
+    if (!literal) return false;
+    Ref joined = Ref::steal(PyNumber_Add(literal.get(), encoded.get()));
+    if (!joined) return false;
+    w.buffer(std::move(joined), true, attribute);
+    return true;
 }
 
-// Encodes a non-empty domain or path (strict UTF-8).
-bool text_part(PyObject *text, Part &part, const char *attribute) {
-    Py_ssize_t size;
-    const char *utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!utf8) return false;
-    part.bytes = {utf8, static_cast<std::size_t>(size)};
-    part.owners[0] = Ref::borrow(text);
-    return check_no_control_bytes(part.bytes, attribute);
-}
+// ---- 6 to 9. The flags ------------------------------------------------------------
 
-bool is_non_empty_str(PyObject *field) {
-    return PyUnicode_Check(field) && PyUnicode_GET_LENGTH(field) > 0;
-}
-
-PyObject *join(Part *parts, std::size_t count) {
-    std::size_t total = kSeparator.size() * (count - 1);
-    for (std::size_t i = 0; i < count; ++i) {
-        total += parts[i].prefix.size() + parts[i].middle.size() + parts[i].bytes.size();
+void write_flags(Writer &w, VelmoraCookie *cookie) {
+    // STRICT and NONE need Secure, written once.
+    const uint32_t same_site = cookie->same_site;
+    if (cookie->http_only) w.literal("HttpOnly", true);
+    if (cookie->secure || same_site == VELMORA_SAME_SITE_STRICT ||
+        same_site == VELMORA_SAME_SITE_NONE) {
+        w.literal("Secure", true);
     }
-    PyObject *result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total));
+    switch (same_site) {
+        case VELMORA_SAME_SITE_STRICT:
+            w.literal("SameSite=Strict", true);
+            break;
+        case VELMORA_SAME_SITE_LAX:
+            w.literal("SameSite=Lax", true);
+            break;
+        case VELMORA_SAME_SITE_NONE:
+            w.literal("SameSite=None", true);
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- 10. b"; ".join(parts) ----------------------------------------------------------
+
+// Releases the buffers taken for the join.
+struct Buffers {
+    Py_buffer views[Writer::kMaxPieces];
+    int taken[Writer::kMaxPieces];
+    int count = 0;
+    Buffers() {}
+    Buffers(const Buffers &) = delete;
+    Buffers &operator=(const Buffers &) = delete;
+    ~Buffers() {
+        for (int i = 0; i < count; ++i) PyBuffer_Release(&views[i]);
+    }
+};
+
+// As bytes.join: the buffers of all parts first (with its error for what has
+// none), then the size.
+bool take_buffers(Writer &w, Buffers &buffers) {
+    std::size_t part_index = 0;
+    for (int i = 0; i < w.count; ++i) {
+        Piece &p = w.pieces[i];
+        if (p.starts_part && i > 0) ++part_index;
+        if (p.kind != Piece::kBuffer) continue;
+        Py_buffer &view = buffers.views[buffers.count];
+        if (PyObject_GetBuffer(p.owner, &view, PyBUF_SIMPLE) != 0) {
+            PyErr_Format(PyExc_TypeError,
+                         "sequence item %zu: expected a bytes-like object, %.80s found",
+                         part_index, Py_TYPE(p.owner)->tp_name);
+            return false;
+        }
+        buffers.taken[buffers.count++] = i;
+        p.bytes = {static_cast<const char *>(view.buf), static_cast<std::size_t>(view.len)};
+        p.size = p.bytes.size();
+    }
+    return true;
+}
+
+PyObject *join(Writer &w) {
+    Buffers buffers;
+    if (w.has_buffers && !take_buffers(w, buffers)) return nullptr;
+    std::size_t total = 0;
+    for (int i = 0; i < w.count; ++i) {
+        const Piece &p = w.pieces[i];
+        total += p.size + (p.starts_part && i > 0 ? kSeparator.size() : 0);
+    }
+    if (total > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+        PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python bytes object");
+        return nullptr;
+    }
+    Ref result = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total)));
     if (!result) return nullptr;
-    char *out = PyBytes_AS_STRING(result);
-    auto put = [&out](std::string_view bytes) {
-        if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
-        out += bytes.size();
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) put(kSeparator);
-        put(parts[i].prefix);
-        put(parts[i].middle);
-        put(parts[i].bytes);
+    char *out = PyBytes_AS_STRING(result.get());
+    for (int i = 0; i < w.count; ++i) {
+        const Piece &p = w.pieces[i];
+        if (p.starts_part && i > 0) {
+            out[0] = ';';
+            out[1] = ' ';
+            out += 2;
+        }
+        if (p.kind == Piece::kQuoted) {
+            write_quoted(p.bytes, out);
+        } else {
+            if (p.size) std::memcpy(out, p.bytes.data(), p.size);
+            // Checked as written: a buffer cannot change under the check.
+            if (p.check && !check_no_control_bytes({out, p.size}, p.check)) return nullptr;
+        }
+        out += p.size;
     }
-    return result;
+    return result.release();
 }
 
 }  // namespace
@@ -211,110 +398,18 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
                      cookie ? Py_TYPE(as_object(cookie))->tp_name : "NULL");
         return nullptr;
     }
-    // Name, value and the eight optional attributes at most.
-    Part parts[9];
-    std::size_t count = 0;
-
-    // 1. quote(name).encode() + b"=" + quote(value).encode()
-    Quoted quoted_name;
-    if (!quote_attribute(cookie, constants.name, cookie->_name, quoted_name)) return nullptr;
-    Quoted quoted_value;
-    if (!quote_attribute(cookie, constants.value, cookie->_value, quoted_value)) return nullptr;
-    Part &pair = parts[0];
-    if (is_bytes(quoted_name) && is_bytes(quoted_value)) {
-        if ((!quoted_name.native && !check_no_control_bytes(quoted_name.bytes, "name")) ||
-            (!quoted_value.native && !check_no_control_bytes(quoted_value.bytes, "value"))) {
-            return nullptr;
-        }
-        pair.prefix = quoted_name.bytes;
-        pair.middle = "=";
-        pair.bytes = quoted_value.bytes;
-        pair.owners[0] = std::move(quoted_name.object);
-        pair.owners[1] = std::move(quoted_value.object);
-    } else {
-        // Overridden quote or encode results: the interpreter's + operator.
-        Ref name_bytes = Ref::steal(quoted_object(quoted_name));
-        if (!name_bytes) return nullptr;
-        Ref value_bytes = Ref::steal(quoted_object(quoted_value));
-        if (!value_bytes) return nullptr;
-        Ref equals = Ref::steal(PyBytes_FromStringAndSize("=", 1));
-        if (!equals) return nullptr;
-        Ref head = Ref::steal(PyNumber_Add(name_bytes.get(), equals.get()));
-        if (!head) return nullptr;
-        Ref whole = Ref::steal(PyNumber_Add(head.get(), value_bytes.get()));
-        if (!whole || !bytes_view(whole.get(), &pair.bytes, 0) ||
-            !check_no_control_bytes(pair.bytes, "name or value")) {
-            return nullptr;
-        }
-        pair.owners[0] = std::move(whole);
+    // Held: the Python code the steps call could drop the caller's reference.
+    // (Exact cookies run no Python code until the date.)
+    Ref held = Ref::borrow(as_object(cookie));
+    Writer w;
+    if (!write_pair(w, cookie) || !write_expires(w, cookie)) return nullptr;
+    write_max_age(w, cookie);
+    if (!write_text(w, cookie->domain, "Domain=", "domain") ||
+        !write_text(w, cookie->path, "Path=", "path")) {
+        return nullptr;
     }
-    count = 1;
-
-    // 2. Expires, when the field is true (None is not).
-    // Held across the calls into Python, which may replace the field.
-    Ref expires = Ref::borrow(cookie->expires);
-    int has_expires = vm::truth_of(expires.get());
-    if (has_expires < 0) return nullptr;
-    if (has_expires) {
-        Ref date = Ref::steal(
-            datetime_to_cookie_format(reinterpret_cast<PyDateTime_DateTime *>(expires.get()), 0));
-        if (!date) return nullptr;
-        Ref joined = Ref::steal(concat("Expires=", date.get()));
-        if (!joined) return nullptr;
-        Part &part = parts[count];
-        part.prefix =
-            joined.get() == date.get() ? std::string_view("Expires=") : std::string_view();
-        if (!bytes_view(joined.get(), &part.bytes, count) ||
-            !check_no_control_bytes(part.bytes, "expires")) {
-            return nullptr;
-        }
-        part.owners[0] = std::move(joined);
-        ++count;
-    }
-
-    // 3. Max-Age, when not negative.
-    char max_age_text[24];
-    if (cookie->max_age >= 0) {
-        char *end = max_age_text + sizeof max_age_text;
-        char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end);
-        parts[count].prefix = "Max-Age=";
-        parts[count].bytes = {start, static_cast<std::size_t>(end - start)};
-        ++count;
-    }
-
-    // 4, 5. Domain and Path, encoded, never percent-encoded.
-    if (is_non_empty_str(cookie->domain)) {
-        parts[count].prefix = "Domain=";
-        if (!text_part(cookie->domain, parts[count], "domain")) return nullptr;
-        ++count;
-    }
-    if (is_non_empty_str(cookie->path)) {
-        parts[count].prefix = "Path=";
-        if (!text_part(cookie->path, parts[count], "path")) return nullptr;
-        ++count;
-    }
-
-    // 6-9. The flags; STRICT and NONE need Secure, written once.
-    const uint32_t same_site = cookie->same_site;
-    if (cookie->http_only) parts[count++].prefix = "HttpOnly";
-    if (cookie->secure || same_site == VELMORA_SAME_SITE_STRICT ||
-        same_site == VELMORA_SAME_SITE_NONE) {
-        parts[count++].prefix = "Secure";
-    }
-    switch (same_site) {
-        case VELMORA_SAME_SITE_STRICT:
-            parts[count++].prefix = "SameSite=Strict";
-            break;
-        case VELMORA_SAME_SITE_LAX:
-            parts[count++].prefix = "SameSite=Lax";
-            break;
-        case VELMORA_SAME_SITE_NONE:
-            parts[count++].prefix = "SameSite=None";
-            break;
-        default:
-            break;
-    }
-    return join(parts, count);
+    write_flags(w, cookie);
+    return join(w);
 }
 
 }  // namespace vc

@@ -126,6 +126,7 @@ int run_body(ModuleFrame &f) {
     }
     if (register_in_sys_modules(f) < 0) return -1;
     if (check_builtins(f) < 0) return -1;
+    if (f.cache_names) f.names.start(f.dict, f.builtins);
     if (f.body(f) < 0) return -1;
     Ref test = Ref::steal(PyDict_New());
     if (!test || PyDict_SetItemString(f.dict, "__test__", test.get()) < 0) return -1;
@@ -166,6 +167,9 @@ PyObject *ModuleFrame::init_with(PyObject *(*create)(PyObject *, PyModuleDef *),
 }
 
 PyObject *ModuleFrame::lookup(PyObject *name) const {
+    if (cache_names) {
+        if (NameCache::Slot *slot = names.slot(name)) return names.lookup(*slot);
+    }
     return lookup_global(dict, builtins, name);
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "module_support/lookup.hpp"
+
 namespace vm {
 
 struct ModuleFrame {
@@ -19,6 +21,9 @@ struct ModuleFrame {
     const char *const *builtin_names;  // built-ins the body needs, nullptr-terminated
     int (*init_constants)(ModuleFrame &);
     int (*body)(ModuleFrame &);
+    // Whether call-time lookups are kept by dictionary watchers (a library
+    // whose functions look names up on every call).
+    bool cache_names = false;
 
     // Process-wide state, written only during import.
     int64_t owner = -1;
@@ -26,6 +31,7 @@ struct ModuleFrame {
     PyObject *dict = nullptr;      // module namespace, held for the process
     PyObject *builtins = nullptr;  // the builtins module, held for the process
     bool constants_ready = false;
+    mutable NameCache names;  // call-time lookups, kept while valid
 
     PyModuleDef_Slot slots[3];
     PyModuleDef def;

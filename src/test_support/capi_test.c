@@ -5,6 +5,8 @@
  * interface itself. Built only with VELMORA_TEST_MODULE. */
 #include <Python.h>
 
+#include <string.h>
+
 #include "velmora/cookies.h"
 
 static VelmoraCookiesAPI api;
@@ -111,7 +113,121 @@ static PyObject *t_reimport(PyObject *self, PyObject *unused) {
     Py_RETURN_NONE;
 }
 
+/* ---- Loops for the benchmark's instruction counts: each runs one native
+ * entry (or a floor: the Cookie type called with given fields, a bytes
+ * object built from given parts) `count` times in C, dropping the results. */
+
+static int arity(Py_ssize_t nargs, Py_ssize_t expected) {
+    if (nargs == expected) return 1;
+    PyErr_Format(PyExc_TypeError, "expected %zd arguments, got %zd", expected, nargs);
+    return 0;
+}
+
+static int loop_count(PyObject *arg, Py_ssize_t *count) {
+    *count = PyLong_AsSsize_t(arg);
+    return *count < 0 && PyErr_Occurred() ? -1 : 0;
+}
+
+#define LOOP(call)                                   \
+    for (Py_ssize_t i = 0; i < count; ++i) {         \
+        PyObject *result = (PyObject *)(call);       \
+        if (result == NULL) return NULL;             \
+        Py_DECREF(result);                           \
+    }                                                \
+    Py_RETURN_NONE
+
+/* repeat_parse_cookie(raw, count) */
+static PyObject *t_repeat_parse_cookie(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    Py_ssize_t count;
+    (void)self;
+    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
+    LOOP(api.parse_cookie(args[0], 0));
+}
+
+/* repeat_write(cookie, count) */
+static PyObject *t_repeat_write(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    Py_ssize_t count;
+    (void)self;
+    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0 || !check_cookie(args[0])) return NULL;
+    LOOP(api.write_cookie_for_response((VelmoraCookie *)args[0]));
+}
+
+/* repeat_datetime_to_cookie_format(value, count) */
+static PyObject *t_repeat_to_format(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    Py_ssize_t count;
+    (void)self;
+    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
+    LOOP(api.datetime_to_cookie_format((PyDateTime_DateTime *)args[0], 0));
+}
+
+/* repeat_datetime_from_cookie_format(raw, count) */
+static PyObject *t_repeat_from_format(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    Py_ssize_t count;
+    (void)self;
+    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
+    LOOP(api.datetime_from_cookie_format(args[0], 0));
+}
+
+/* repeat_call(callable, args_tuple, count): callable(*args_tuple), count times. */
+static PyObject *t_repeat_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+    Py_ssize_t count;
+    (void)self;
+    if (!arity(nargs, 3) || loop_count(args[2], &count) < 0) return NULL;
+    if (!PyTuple_Check(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "arguments must be a tuple");
+        return NULL;
+    }
+    LOOP(PyObject_Vectorcall(args[0], &PyTuple_GET_ITEM(args[1], 0),
+                             (size_t)PyTuple_GET_SIZE(args[1]), NULL));
+}
+
+/* One bytes object from the bytes of `parts`, sized first, then copied. */
+static PyObject *bytes_from_parts(PyObject *parts) {
+    Py_ssize_t n = PyTuple_GET_SIZE(parts), total = 0, i;
+    PyObject *result;
+    char *out;
+    for (i = 0; i < n; ++i) total += PyBytes_GET_SIZE(PyTuple_GET_ITEM(parts, i));
+    result = PyBytes_FromStringAndSize(NULL, total);
+    if (result == NULL) return NULL;
+    out = PyBytes_AS_STRING(result);
+    for (i = 0; i < n; ++i) {
+        PyObject *part = PyTuple_GET_ITEM(parts, i);
+        memcpy(out, PyBytes_AS_STRING(part), (size_t)PyBytes_GET_SIZE(part));
+        out += PyBytes_GET_SIZE(part);
+    }
+    return result;
+}
+
+/* repeat_bytes_from_parts(parts_tuple_of_bytes, count) */
+static PyObject *t_repeat_bytes_from_parts(PyObject *self, PyObject *const *args,
+                                           Py_ssize_t nargs) {
+    Py_ssize_t count, i;
+    (void)self;
+    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
+    if (!PyTuple_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError, "parts must be a tuple");
+        return NULL;
+    }
+    for (i = 0; i < PyTuple_GET_SIZE(args[0]); ++i) {
+        if (!PyBytes_Check(PyTuple_GET_ITEM(args[0], i))) {
+            PyErr_SetString(PyExc_TypeError, "parts must be bytes");
+            return NULL;
+        }
+    }
+    LOOP(bytes_from_parts(args[0]));
+}
+
 static PyMethodDef methods[] = {
+    {"repeat_parse_cookie", (PyCFunction)(void (*)(void))t_repeat_parse_cookie, METH_FASTCALL,
+     NULL},
+    {"repeat_write", (PyCFunction)(void (*)(void))t_repeat_write, METH_FASTCALL, NULL},
+    {"repeat_datetime_to_cookie_format", (PyCFunction)(void (*)(void))t_repeat_to_format,
+     METH_FASTCALL, NULL},
+    {"repeat_datetime_from_cookie_format", (PyCFunction)(void (*)(void))t_repeat_from_format,
+     METH_FASTCALL, NULL},
+    {"repeat_call", (PyCFunction)(void (*)(void))t_repeat_call, METH_FASTCALL, NULL},
+    {"repeat_bytes_from_parts", (PyCFunction)(void (*)(void))t_repeat_bytes_from_parts,
+     METH_FASTCALL, NULL},
     {"datetime_from_cookie_format", t_datetime_from_cookie_format, METH_VARARGS, NULL},
     {"datetime_to_cookie_format", t_datetime_to_cookie_format, METH_VARARGS, NULL},
     {"parse_cookie", t_parse_cookie, METH_VARARGS, NULL},
