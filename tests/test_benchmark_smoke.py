@@ -1,4 +1,3 @@
-import pytest
 """Smoke runs of the benchmark harness: it runs, prints its tables, writes its record.
 
 No timing is asserted: the figures of a short run on a shared machine mean
@@ -59,7 +58,6 @@ def test_quick_exceptions_run_prints_tables_and_writes_results(tmp_path):
     assert (tmp_path / "latest.png").read_bytes().startswith(b"\x89PNG")
 
 
-@pytest.mark.xfail(reason="rows without fast paths and instruction targets report n/a under the stand-ins; being reconciled")
 def test_velmora_rows_are_measured_once_the_functions_exist(tmp_path):
     proc = run(
         [sys.executable, "-c", WITH_STANDINS, "--quick", "--no-chart", "--hostile",
@@ -75,9 +73,12 @@ def test_velmora_rows_are_measured_once_the_functions_exist(tmp_path):
     assert (len(velmora), len(generic)) == (14, 6)
     assert all(c["status"] == "ok" for c in velmora if c not in generic), velmora
     record = json.loads((tmp_path / "latest.json").read_text())
-    cookie_verdicts = [t["verdict"] for t in record["targets"] if "exceptions" not in t["case"]]
-    assert len(cookie_verdicts) == 13
-    assert set(cookie_verdicts) <= {"pass", "miss"}
+    cookie = [t for t in record["targets"] if "exceptions" not in t["case"]]
+    # A timed run gives the timed targets a verdict; those counted in
+    # instructions wait for a callgrind run.
+    timed = {t["verdict"] for t in cookie if not t["case"].startswith("native/")}
+    counted = {t["verdict"] for t in cookie if t["case"].startswith("native/")}
+    assert (len(cookie), timed <= {"pass", "miss"}, counted) == (13, True, {"n/a"})
     hostile = record["hostile"]
     assert [h["size"] for h in hostile] == [1024, 64 * 1024, 1024 * 1024]
     assert all(h["status"] == "ok" and h["info"] == "Cookie" for h in hostile)
