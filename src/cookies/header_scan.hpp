@@ -239,7 +239,8 @@ bool read_header(std::string_view raw, Header *out, ReadMaxAge &&read_max_age) {
                 h.same_site = attr_value;
                 break;
             case Attribute::max_age:
-                if (!plain_decimal(attr_value, &h.max_age)) return read_max_age(attr_value, &h.max_age);
+                if (!plain_decimal(attr_value, &h.max_age))
+                    return read_max_age(attr_value, &h.max_age);
                 break;
             case Attribute::http_only:
                 h.http_only = true;

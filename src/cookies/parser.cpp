@@ -211,8 +211,8 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     if (!name_text) return nullptr;
     Ref value_text = Ref::steal(unquoted_text(h.value));
     if (!value_text) return nullptr;
-    Ref expires = h.expires.empty() ? Ref::borrow(Py_None)
-                                    : Ref::steal(datetime_from_cookie_text(h.expires));
+    Ref expires =
+        h.expires.empty() ? Ref::borrow(Py_None) : Ref::steal(datetime_from_cookie_text(h.expires));
     if (!expires) return nullptr;
     Ref domain = Ref::steal(optional_text(h.domain));
     if (!domain) return nullptr;
