@@ -8,8 +8,7 @@
 
 #include "cookies/date_text.hpp"
 #include "cookies/header_scan.hpp"
-#include "module_support/convert.hpp"
-#include "module_support/ref.hpp"
+#include "cookies/max_age_text.hpp"
 
 #include <cstring>
 #include <string_view>
@@ -21,8 +20,6 @@ __attribute__((visibility("default"))) int __pyx_module_is_main_velmora___reader
 }
 
 namespace {
-
-using vm::Ref;
 
 // The bytes of a bytes object, copied so that they end where a page without
 // access begins. The mapping lives as long as the object.
@@ -64,22 +61,6 @@ private:
     bool ok_ = false;
 };
 
-PyObject *bytes_of(std::string_view view) {
-    return PyBytes_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
-}
-
-// Max-Age as the parser reads what is not a plain decimal: int() of the bytes.
-bool read_max_age(std::string_view text, long long *out) {
-    Ref raw = Ref::steal(bytes_of(text));
-    if (!raw) return false;
-    Ref number = Ref::steal(PyNumber_Long(raw.get()));
-    if (!number) return false;
-    int64_t value;
-    if (!vm::to_int64(number.get(), &value)) return false;
-    *out = value;
-    return true;
-}
-
 bool check_bytes(PyObject *arg) {
     if (PyBytes_CheckExact(arg)) return true;
     PyErr_Format(PyExc_TypeError, "expected bytes, got %.200s", Py_TYPE(arg)->tp_name);
@@ -94,7 +75,7 @@ PyObject *probe_read_header(PyObject *, PyObject *arg) {
     PageEnd input(arg);
     if (!input.ok()) return nullptr;
     vc::scan::Header h;
-    if (!vc::scan::read_header(input.text(), &h, read_max_age)) {
+    if (!vc::scan::read_header(input.text(), &h, vc::read_max_age)) {
         if (PyErr_Occurred()) return nullptr;
         return Py_BuildValue("(sy#)", "bad pair", h.bad_pair.data(),
                              static_cast<Py_ssize_t>(h.bad_pair.size()));
