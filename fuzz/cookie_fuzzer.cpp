@@ -6,14 +6,21 @@
 //   - parse_cookie(input); for a cookie it returns, write_cookie_for_response
 //     and parse_cookie again on what was written: that must parse, and the
 //     name and value must survive the round trip;
-//   - the same parse and write with the module's unquote and quote rebound to
-//     wrappers of the standard functions, which the module then calls as it
-//     calls any Python function instead of using its native equivalents:
-//     both ways must agree (same result, or the same exception);
+//   - the same parse and write with the module's unquote and quote standing
+//     in as wrappers of the standard functions, which the module then calls
+//     as it calls any Python function instead of using its native
+//     equivalents: both ways must agree (same result, or the same
+//     exception). The last input byte picks how the wrapper stands in:
+//     rebound in the module, or the module's name deleted and the wrapper
+//     found among the builtins; either way the dictionary watchers must
+//     notice, and notice the restoring too;
+//   - the write once more with quote giving a str whose encode returns a
+//     bytearray, which the documented + and join accept: the same bytes;
 //   - datetime_from_cookie_format(input), also with parsedate_to_datetime
-//     rebound to a wrapper (both ways must agree), and a date it returns
-//     formatted again with datetime_to_cookie_format, which must write what
-//     strftime writes;
+//     standing in as a wrapper (both ways must agree) and with
+//     datetime.datetime replaced by a subclass, which the standard function
+//     then returns; a date it returns formatted again with
+//     datetime_to_cookie_format, which must write what strftime writes;
 //   - split_value(input, separator) with a separator cut from the input;
 //   - same_site_mode_from_bytes(input).
 // Python exceptions are an ordinary outcome and are cleared. A crash, a
@@ -47,6 +54,10 @@ PyObject *cookies_module;                      // velmora.cookies
 PyObject *bound_quote, *bound_unquote;         // urllib.parse.quote and unquote, as bound
 PyObject *called_quote, *called_unquote;       // Python wrappers of the same functions
 PyObject *bound_parsedate, *called_parsedate;  // email.utils.parsedate_to_datetime, and a wrapper
+PyObject *bytes_like_quote;                    // quote whose result encodes to a bytearray
+PyObject *builtins_module;
+PyObject *datetime_module, *datetime_class, *datetime_subclass;  // datetime.datetime, a subclass
+bool through_builtins;  // how the wrappers stand in for this input
 
 [[noreturn]] void finding(const char *what) {
     std::fprintf(stderr, "\n*** cookie_fuzzer finding: %s\n", what);
@@ -122,6 +133,23 @@ void rebind(const char *name, PyObject *value) {
     if (PyObject_SetAttrString(cookies_module, name, value) < 0) finding("rebinding failed");
 }
 
+// The wrapper `called` stands in for the module's `name`: rebound in the
+// module, or found among the builtins once the module's name is deleted.
+void stand_in(const char *name, PyObject *called) {
+    if (!through_builtins) return rebind(name, called);
+    if (PyObject_SetAttrString(builtins_module, name, called) < 0 ||
+        PyObject_DelAttrString(cookies_module, name) < 0) {
+        finding("standing in through the builtins failed");
+    }
+}
+
+void restore(const char *name, PyObject *bound) {
+    rebind(name, bound);
+    if (through_builtins && PyObject_DelAttrString(builtins_module, name) < 0) {
+        finding("removing the builtins stand-in failed");
+    }
+}
+
 std::string_view bytes_view(PyObject *bytes) {
     return {PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes))};
 }
@@ -160,14 +188,26 @@ void check_record(VelmoraCookie *cookie) {
 PyObject *write_both_ways(VelmoraCookie *cookie) {
     PyObject *written = api.write_cookie_for_response(cookie);
     PyObject *error = take_error(written, "write_cookie_for_response");
-    rebind("quote", called_quote);
+    stand_in("quote", called_quote);
     PyObject *reference = api.write_cookie_for_response(cookie);
     PyObject *reference_error = take_error(reference, "write_cookie_for_response, Python quote");
-    rebind("quote", bound_quote);
+    restore("quote", bound_quote);
     if (written && reference && PyObject_RichCompareBool(written, reference, Py_EQ) != 1) {
         finding("the writer's output depends on how quote is called");
     }
     Py_XDECREF(reference);
+    // Parts that are bytes-like but not bytes join as bytes would.
+    rebind("quote", bytes_like_quote);
+    PyObject *joined = api.write_cookie_for_response(cookie);
+    PyObject *joined_error = take_error(joined, "write_cookie_for_response, bytearray parts");
+    rebind("quote", bound_quote);
+    if (written && joined &&
+        (!PyBytes_CheckExact(joined) || PyObject_RichCompareBool(written, joined, Py_EQ) != 1)) {
+        finding("the writer joins bytearray parts differently");
+    }
+    Py_XDECREF(joined);
+    if (!joined_error != !error) finding("bytearray parts change whether the writer fails");
+    Py_XDECREF(joined_error);
     if (error) {
         Py_INCREF(error);
         expect_same_failure(error, reference_error, "write_cookie_for_response");
@@ -218,10 +258,10 @@ void round_trip(VelmoraCookie *cookie) {
 VelmoraCookie *parse_both_ways(PyObject *input) {
     VelmoraCookie *cookie = api.parse_cookie(input, 0);
     PyObject *error = take_error(cookie, "parse_cookie");
-    rebind("unquote", called_unquote);
+    stand_in("unquote", called_unquote);
     VelmoraCookie *reference = api.parse_cookie(input, 0);
     PyObject *reference_error = take_error(reference, "parse_cookie, Python unquote");
-    rebind("unquote", bound_unquote);
+    restore("unquote", bound_unquote);
     if (cookie && reference &&
         (PyUnicode_Compare(cookie->_name, reference->_name) != 0 ||
          PyUnicode_Compare(cookie->_value, reference->_value) != 0)) {
@@ -272,11 +312,29 @@ void dates(PyObject *input) {
     PyObject *error = take_error(moment, "datetime_from_cookie_format");
     // The same with parsedate_to_datetime called as a Python function, which
     // the module never replaces with its native reading of the usual form.
-    rebind("parsedate_to_datetime", called_parsedate);
+    stand_in("parsedate_to_datetime", called_parsedate);
     PyDateTime_DateTime *reference = api.datetime_from_cookie_format(input, 0);
     PyObject *reference_error = take_error(reference, "datetime_from_cookie_format, Python call");
-    rebind("parsedate_to_datetime", bound_parsedate);
+    restore("parsedate_to_datetime", bound_parsedate);
     PyObject *object = reinterpret_cast<PyObject *>(moment);
+    // With datetime.datetime replaced, as clock-freezing tools do, the
+    // standard function builds the subclass, and so must the module.
+    if (PyObject_SetAttrString(datetime_module, "datetime", datetime_subclass) < 0) {
+        finding("replacing datetime.datetime failed");
+    }
+    PyDateTime_DateTime *frozen = api.datetime_from_cookie_format(input, 0);
+    PyObject *frozen_error = take_error(frozen, "datetime_from_cookie_format, datetime replaced");
+    if (PyObject_SetAttrString(datetime_module, "datetime", datetime_class) < 0) {
+        finding("restoring datetime.datetime failed");
+    }
+    if (moment && frozen &&
+        (Py_TYPE(frozen) != reinterpret_cast<PyTypeObject *>(datetime_subclass) ||
+         PyObject_RichCompareBool(object, reinterpret_cast<PyObject *>(frozen), Py_EQ) != 1)) {
+        finding("a replaced datetime.datetime does not reach the date read");
+    }
+    Py_XDECREF(frozen);
+    if (!frozen_error != !error) finding("a replaced datetime.datetime changes whether dates read");
+    Py_XDECREF(frozen_error);
     if (moment && reference &&
         (!PyDateTime_CheckExact(object) || !PyDateTime_CheckExact(reference) ||
          PyObject_RichCompareBool(object, reinterpret_cast<PyObject *>(reference), Py_EQ) != 1)) {
@@ -409,15 +467,28 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
                                       "def quote(text):\n    return q(text)\n"
                                       "def unquote(text):\n    return u(text)\n"
                                       "from email.utils import parsedate_to_datetime as p\n"
-                                      "def parsedate(text):\n    return p(text)\n",
+                                      "def parsedate(text):\n    return p(text)\n"
+                                      "class Encoded(str):\n"
+                                      "    def encode(self, *args):\n"
+                                      "        return bytearray(str.encode(self, *args))\n"
+                                      "def bytes_like_quote(text):\n    return Encoded(q(text))\n"
+                                      "import datetime\n"
+                                      "class Frozen(datetime.datetime):\n    pass\n",
                                       Py_file_input, globals, globals)
                                 : nullptr;
     Py_XDECREF(defined);
     called_quote = globals ? PyDict_GetItemString(globals, "quote") : nullptr;
     called_unquote = globals ? PyDict_GetItemString(globals, "unquote") : nullptr;
     called_parsedate = globals ? PyDict_GetItemString(globals, "parsedate") : nullptr;
+    bytes_like_quote = globals ? PyDict_GetItemString(globals, "bytes_like_quote") : nullptr;
+    datetime_subclass = globals ? PyDict_GetItemString(globals, "Frozen") : nullptr;
+    builtins_module = PyImport_ImportModule("builtins");
+    datetime_module = PyImport_ImportModule("datetime");
+    datetime_class =
+        datetime_module ? PyObject_GetAttrString(datetime_module, "datetime") : nullptr;
     if (!bound_quote || !bound_unquote || !called_quote || !called_unquote || !bound_parsedate ||
-        !called_parsedate) {
+        !called_parsedate || !bytes_like_quote || !datetime_subclass || !builtins_module ||
+        !datetime_class) {
         finding("setting up quote and unquote failed");
     }
     // The globals stay alive with the functions (never released).
@@ -432,6 +503,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     PyObject *input = PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data),
                                                 static_cast<Py_ssize_t>(size));
     if (!input) finding("allocating the input failed");
+    through_builtins = size && data[size - 1] & 1;
     parse(input);
     dates(input);
     split(input, data, size);

@@ -12,6 +12,8 @@ from hypothesis import strategies as st
 import velmora.cookies as cookies
 from velmora.cookies import datetime_from_cookie_format, datetime_to_cookie_format
 
+from generic_paths import either_path  # noqa: F401 - the fixture
+
 capi = pytest.importorskip("velmora._velmora_capi_test")
 
 D = datetime.datetime(2015, 10, 21, 7, 28)
@@ -31,7 +33,7 @@ IDS = ["python", "native"]
     (datetime.datetime(1, 1, 1), b"Mon, 01 Jan 0001 00:00:00 GMT"),
     (datetime.datetime(9999, 12, 31, 23, 59, 59), b"Fri, 31 Dec 9999 23:59:59 GMT"),
 ])
-def test_format(to, value, expected):
+def test_format(to, value, expected, either_path):
     assert to(value) == expected
 
 
@@ -41,7 +43,7 @@ def test_format(to, value, expected):
     b"Wed, 21 Oct 2015 07:28:00 -0000", b"Wed, 21 Oct 2015 07:28:00 UTC",
     b"21 Oct 2015 07:28:00", b"Thu, 21 Oct 2015 07:28:00 GMT",
 ])
-def test_parse_keeps_the_wall_clock(parse, raw):
+def test_parse_keeps_the_wall_clock(parse, raw, either_path):
     result = parse(raw)
     assert result == D and result.tzinfo is None and type(result) is datetime.datetime
 
@@ -51,7 +53,7 @@ def test_parse_keeps_the_wall_clock(parse, raw):
     (b"", ValueError), (b"garbage", ValueError), (b"\xff", UnicodeDecodeError),
     (None, AttributeError),
 ])
-def test_parse_failures(parse, raw, error):
+def test_parse_failures(parse, raw, error, either_path):
     with pytest.raises(error) as info:
         parse(raw)
     if raw is None:

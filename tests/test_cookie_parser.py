@@ -5,9 +5,13 @@ import datetime
 import re
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import velmora.cookies as cookies
 from velmora.cookies import Cookie, CookieSameSiteMode, parse_cookie
+
+from generic_paths import either_path  # noqa: F401 - the fixture
 
 capi = pytest.importorskip("velmora._velmora_capi_test")
 
@@ -74,7 +78,7 @@ PARSES = [
 
 @pytest.mark.parametrize("raw, expected", PARSES, ids=[repr(raw)[:40] for raw, _ in PARSES])
 @pytest.mark.parametrize("entry", ["python", "native"])
-def test_parses(raw, expected, entry):
+def test_parses(raw, expected, entry, either_path):
     cookie = parse_cookie(raw) if entry == "python" else capi.parse_cookie(raw)
     assert type(cookie) is Cookie
     assert fields(cookie) == {**DEFAULTS, **expected}
@@ -110,7 +114,7 @@ FAILS = [
 
 @pytest.mark.parametrize("raw, error, message", FAILS, ids=[repr(raw)[:40] for raw, *_ in FAILS])
 @pytest.mark.parametrize("entry", [parse_cookie, capi.parse_cookie], ids=["python", "native"])
-def test_fails(raw, error, message, entry):
+def test_fails(raw, error, message, entry, either_path):
     with pytest.raises(error) as info:
         entry(raw)
     assert type(info.value) is error
@@ -237,3 +241,66 @@ class TestModuleLevelNames:
         monkeypatch.setattr(cookies, "unquote", lambda text: b"x")
         with pytest.raises(TypeError, match="Argument 'name' has incorrect type"):
             parse_cookie(b"a=b")
+
+
+# ---- What the parser builds against what the constructor builds ------------------
+
+class StrSub(str):
+    pass
+
+
+class Code(int):
+    pass
+
+
+class DatetimeSub(datetime.datetime):
+    pass
+
+
+TWO_HOURS = datetime.timezone(datetime.timedelta(hours=2))
+part_values = st.one_of(
+    st.text(max_size=6), st.sampled_from(["", "\ud800"]),
+    st.integers(4095, 4097).map("a".__mul__), st.integers(2047, 2049).map("\u00e9".__mul__),
+    st.builds(StrSub, st.text(max_size=3)), st.integers(-2, 2), st.none(), st.just(b"x"))
+expiry_values = st.one_of(
+    st.none(), st.datetimes(), st.datetimes().map(lambda d: d.replace(tzinfo=TWO_HOURS)),
+    st.datetimes().map(lambda d: DatetimeSub.combine(d.date(), d.time())))
+same_site_values = st.one_of(
+    st.sampled_from(list(CookieSameSiteMode)), st.integers(-1, 5), st.just(2**32 - 1),
+    st.just(2**32), st.builds(Code, st.integers(0, 4)), st.just(True), st.just("LAX"), st.none())
+attribute_text = st.text("abcxyz./-_", min_size=1, max_size=6)
+
+
+def record(call, *args):
+    """The fields a cookie holds as its struct stores them, or the error."""
+    try:
+        return ("ok", capi.fields(call(*args)))
+    except Exception as e:  # noqa: BLE001 - every error is compared
+        return ("error", type(e), str(e))
+
+
+@settings(max_examples=300, deadline=None)
+@given(name=part_values, value=part_values, expires=expiry_values,
+       domain=st.none() | attribute_text, path=st.none() | attribute_text,
+       http_only=st.booleans(), secure=st.booleans(), max_age=st.integers(-5, 2**63 - 1),
+       same_site=same_site_values)
+def test_parser_builds_what_the_constructor_builds(name, value, expires, domain, path,
+                                                   http_only, secure, max_age, same_site):
+    # unquote hands over the drawn name and value, parsedate_to_datetime the
+    # expiry and the SameSite enumeration the drawn member, so that the
+    # parser's shortcut meets everything the constructor might refuse.
+    parts = iter([name, value])
+    header = "n=v" + "".join([
+        "; Expires=x" if expires is not None else "", f"; Domain={domain}" if domain else "",
+        f"; Path={path}" if path else "", "; HttpOnly" if http_only else "",
+        "; Secure" if secure else "", f"; Max-Age={max_age}", "; SameSite=Lax"])
+    modes = type("Modes", (), dict(UNDEFINED=0, LAX=same_site, STRICT=2, NONE=3))
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(cookies, "unquote", lambda text: next(parts))
+        patch.setattr(cookies, "parsedate_to_datetime", lambda text: expires)
+        patch.setattr(cookies, "CookieSameSiteMode", modes)
+        parsed = record(capi.parse_cookie, header.encode())
+        naive = expires.replace(tzinfo=None) if expires is not None else None
+        built = record(Cookie, name, value, naive, domain, path, http_only, secure, max_age,
+                       same_site)
+    assert parsed == built

@@ -10,6 +10,8 @@ from hypothesis import strategies as st
 import velmora.cookies as cookies
 from velmora.cookies import Cookie, CookieSameSiteMode, parse_cookie
 
+from generic_paths import either_path  # noqa: F401 - the fixture
+
 capi = pytest.importorskip("velmora._velmora_capi_test")
 write = capi.write_cookie_for_response
 
@@ -43,7 +45,7 @@ M = CookieSameSiteMode
     (dict(name="a", value="b", expires=D.replace(microsecond=5)),
      b"a=b; Expires=Wed, 21 Oct 2015 07:28:00 GMT"),
 ])
-def test_writes(kwargs, expected):
+def test_writes(kwargs, expected, either_path):
     assert write(Cookie(**kwargs)) == expected
 
 
@@ -61,7 +63,7 @@ def test_unnamed_same_site_code_writes_no_same_site():
     ("path", "/\x1f"),
     ("domain", "\t"),
 ])
-def test_control_bytes_are_refused(attribute, text):
+def test_control_bytes_are_refused(attribute, text, either_path):
     cookie = Cookie("a", "b", **{attribute: text})
     with pytest.raises(ValueError, match=f"cookie {attribute} contains the control byte"):
         write(cookie)
@@ -89,7 +91,7 @@ def test_control_bytes_from_strftime_are_refused():
     (dict(name="a", value="b", path="/\udfff"), UnicodeEncodeError),
     (dict(name="\ud800", value="b"), UnicodeEncodeError),
 ])
-def test_failures(kwargs, error):
+def test_failures(kwargs, error, either_path):
     with pytest.raises(error):
         write(Cookie(**kwargs) if kwargs["value"] is not None else Cookie(kwargs["name"], None))
 

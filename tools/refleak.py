@@ -1,8 +1,9 @@
 """Reference-leak hunt in the manner of CPython's ``regrtest -R``.
 
 Runs the operations of the test suite (the tables of the allocation-failure,
-leak and hostile-callable tests, pickling of every type, and every input of
-the fuzz seed corpus through the native function table) one by one: WARMUP
+leak and hostile-callable tests, pickling of every type, every input of the
+fuzz seed corpus through the native function table, and the fast paths'
+generic counterparts with the watched names toggled) one by one: WARMUP
 rounds first, so that caches fill, then ROUNDS measured rounds, reading
 sys.gettotalrefcount() and sys.getallocatedblocks() after each. Every round
 calls the operation CALLS times. An operation whose reference total, or whose
@@ -112,6 +113,74 @@ def corpus_operations(corpus=CORPUS):
     return ops
 
 
+def fast_path_operations():
+    """The generic paths forced, the watched names rebound, deleted and found
+    among the builtins, datetime.datetime replaced, bytes-like parts joined,
+    and the byte readers run at a page end."""
+    import builtins
+
+    import velmora.cookies as cookies
+    from generic_paths import generic_paths, standard_copy
+    from velmora import _reader_probe as probe
+    from velmora import _velmora_capi_test as capi
+
+    header = b"".join([b"user%20id=a%20b; Expires=Wed, 21 Oct 2015 07:28:00 GMT; ",
+                       b"Max-Age=3600; Domain=intranet; Path=/app; HttpOnly; SameSite=Lax"])
+    date_text = b"".join([b"Wed, 21 Oct 2015 ", b"07:28:00 GMT"])
+    unquote, quote = cookies.unquote, cookies.quote
+
+    def parse_and_write():
+        capi.write_cookie_for_response(capi.parse_cookie(header))
+
+    def generic():
+        with generic_paths():
+            parse_and_write()
+            cookies.datetime_to_cookie_format(datetime.datetime(2015, 10, 21, 7, 28))
+
+    def toggled():
+        cookies.unquote = standard_copy(unquote)
+        parse_and_write()
+        del cookies.unquote
+        builtins.unquote = standard_copy(unquote)
+        try:
+            parse_and_write()
+        finally:
+            cookies.unquote = unquote
+            del builtins.unquote
+        parse_and_write()
+
+    original_datetime = datetime.datetime
+
+    class Frozen(datetime.datetime):
+        pass
+
+    def frozen():
+        datetime.datetime = Frozen
+        try:
+            cookies.datetime_from_cookie_format(date_text)
+        finally:
+            datetime.datetime = original_datetime
+
+    class Encoded(str):
+        def encode(self, *args):
+            return bytearray(str.encode(self, *args))
+
+    def bytes_like():
+        cookies.quote = lambda text: Encoded(quote(text))
+        try:
+            parse_and_write()
+        finally:
+            cookies.quote = quote
+
+    def readers():
+        probe.read_header(header)
+        probe.read_date(date_text)
+
+    return {"fast paths: generic": generic, "fast paths: names toggled": toggled,
+            "fast paths: datetime.datetime replaced": frozen,
+            "fast paths: bytes-like parts": bytes_like, "fast paths: byte readers": readers}
+
+
 def clear_caches():
     """Empties the interpreter caches that fill on first use, as regrtest does."""
     re.purge()
@@ -166,7 +235,7 @@ def main(argv=None):
         sys.exit("refleak: needs a debug interpreter (sys.gettotalrefcount)")
     sys.path.insert(0, TESTS)
     operations = {**exception_operations(), **cookie_operations(),
-                  **corpus_operations(options.corpus)}
+                  **corpus_operations(options.corpus), **fast_path_operations()}
     selected = {name: op for name, op in operations.items() if options.only in name}
     # Everything once before anything is measured: first calls import and
     # cache what later calls share.

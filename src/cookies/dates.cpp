@@ -86,10 +86,10 @@ PyObject *datetime_from_cookie_text(std::string_view bytes) {
         PyObject *result = parse_natively(bytes);
         if (result || PyErr_Occurred()) return result;
     }
-    Ref text = Ref::steal(bytes.empty() ? Py_NewRef(constants.empty_str)
-                                        : PyUnicode_DecodeUTF8(bytes.data(),
-                                                               static_cast<Py_ssize_t>(bytes.size()),
-                                                               nullptr));
+    Ref text = Ref::steal(
+        bytes.empty()
+            ? Py_NewRef(constants.empty_str)
+            : PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr));
     if (!text) return nullptr;
     Ref parsed = Ref::steal(PyObject_CallOneArg(parse.get(), text.get()));
     if (!parsed) return nullptr;

@@ -112,8 +112,9 @@ inline std::string_view unquote_value(std::string_view value) {
     return value.substr(begin, end - begin + 1);
 }
 
-// Attribute fragments the parser acts on.
-enum class Attribute { none, expires, domain, path, max_age, same_site, http_only, secure };
+// Attribute fragments the parser acts on; the four whose value is kept as
+// text come first (see kTextFields).
+enum class Attribute { expires, domain, path, same_site, max_age, http_only, secure, none };
 
 // Classifies an attribute fragment; for key=value forms, `value` receives
 // everything after the first "=".
@@ -203,6 +204,10 @@ struct Header {
     std::string_view bad_pair;  // the first fragment, when it holds no "="
 };
 
+// Where the value of each text attribute goes, in Attribute order.
+inline constexpr std::string_view Header::*kTextFields[] = {&Header::expires, &Header::domain,
+                                                            &Header::path, &Header::same_site};
+
 // Reads a header value into `out`. Max-Age values that are not plain
 // decimals go to read_max_age(text, &value), which follows the interpreter's
 // int() and returns false (with its error) to end the reading there. False
@@ -225,21 +230,16 @@ bool read_header(std::string_view raw, Header *out, ReadMaxAge &&read_max_age) {
             return true;
         }
         std::string_view attr_value;
-        switch (classify(fragment, &attr_value)) {
+        switch (const Attribute kind = classify(fragment, &attr_value)) {
             case Attribute::expires:
-                h.expires = attr_value;
-                break;
             case Attribute::domain:
-                h.domain = attr_value;
-                break;
             case Attribute::path:
-                h.path = attr_value;
-                break;
             case Attribute::same_site:
-                h.same_site = attr_value;
+                h.*kTextFields[static_cast<int>(kind)] = attr_value;
                 break;
             case Attribute::max_age:
-                if (!plain_decimal(attr_value, &h.max_age)) return read_max_age(attr_value, &h.max_age);
+                if (!plain_decimal(attr_value, &h.max_age))
+                    return read_max_age(attr_value, &h.max_age);
                 break;
             case Attribute::http_only:
                 h.http_only = true;

@@ -6,6 +6,7 @@
 #include "cookies/cookie_parts.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/header_scan.hpp"
+#include "cookies/max_age_text.hpp"
 #include "cookies/percent.hpp"
 #include "module_support/convert.hpp"
 #include "module_support/ref.hpp"
@@ -98,20 +99,6 @@ void raise_invalid_pair(std::string_view fragment) {
     // already carries whatever the caller was handling.
     PyException_SetContext(error.get(), search_error);
     PyErr_SetRaisedException(error.release());
-}
-
-// Max-Age as int() reads bytes, for what is not a plain decimal (blanks,
-// underscores, long numbers, garbage): the interpreter's errors are the ones
-// callers see.
-bool read_max_age(std::string_view text, long long *out) {
-    Ref raw = Ref::steal(bytes_of(text));
-    if (!raw) return false;
-    Ref number = Ref::steal(PyNumber_Long(raw.get()));
-    if (!number) return false;
-    int64_t value;
-    if (!vm::to_int64(number.get(), &value)) return false;
-    *out = value;
-    return true;
 }
 
 // The code of a CookieSameSiteMode member as the constructor would convert
@@ -211,8 +198,8 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     if (!name_text) return nullptr;
     Ref value_text = Ref::steal(unquoted_text(h.value));
     if (!value_text) return nullptr;
-    Ref expires = h.expires.empty() ? Ref::borrow(Py_None)
-                                    : Ref::steal(datetime_from_cookie_text(h.expires));
+    Ref expires =
+        h.expires.empty() ? Ref::borrow(Py_None) : Ref::steal(datetime_from_cookie_text(h.expires));
     if (!expires) return nullptr;
     Ref domain = Ref::steal(optional_text(h.domain));
     if (!domain) return nullptr;

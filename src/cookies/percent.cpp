@@ -3,7 +3,6 @@
 
 #include "module_support/ref.hpp"
 
-#include <array>
 #include <cstring>
 
 namespace vc {
@@ -43,22 +42,6 @@ bool is_ascii(unsigned char c) {
     return c < 0x80;
 }
 
-constexpr bool is_safe_byte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '-' || c == '~' || c == '/';
-}
-
-// The bytes quote() keeps, by value.
-constexpr auto kSafeBytes = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) table[c] = is_safe_byte(static_cast<unsigned char>(c));
-    return table;
-}();
-
-bool always_safe(unsigned char c) {
-    return kSafeBytes[c];
-}
-
 }  // namespace
 
 PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
@@ -94,28 +77,6 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
         return nullptr;
     }
     return PyUnicodeWriter_Finish(writer);
-}
-
-std::size_t quoted_size(std::string_view utf8) {
-    std::size_t size = utf8.size();
-    for (char c : utf8) {
-        if (!always_safe(static_cast<unsigned char>(c))) size += 2;
-    }
-    return size;
-}
-
-void write_quoted(std::string_view utf8, char *out) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (char ch : utf8) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (always_safe(c)) {
-            *out++ = static_cast<char>(c);
-        } else {
-            *out++ = '%';
-            *out++ = hex[c >> 4];
-            *out++ = hex[c & 15];
-        }
-    }
 }
 
 }  // namespace vc

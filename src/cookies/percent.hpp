@@ -6,6 +6,8 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace vc {
@@ -19,7 +21,40 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes);
 // bytes of the text (letters, digits, "_.-~" and "/" kept, every other byte
 // as %XX with upper-case hex): the size of the result, and the result written
 // to `out`, which holds that many bytes.
-std::size_t quoted_size(std::string_view utf8);
-void write_quoted(std::string_view utf8, char *out);
+namespace detail {
+constexpr bool is_safe_byte(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-' || c == '~' || c == '/';
+}
+// The bytes quote() keeps, by value.
+inline constexpr auto kSafeBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = is_safe_byte(static_cast<unsigned char>(c));
+    return table;
+}();
+}  // namespace detail
+
+// Inline: the writer's hot path quotes names and values of a few bytes.
+inline std::size_t quoted_size(std::string_view utf8) {
+    std::size_t size = utf8.size();
+    for (char c : utf8) {
+        if (!detail::kSafeBytes[static_cast<unsigned char>(c)]) size += 2;
+    }
+    return size;
+}
+
+inline void write_quoted(std::string_view utf8, char *out) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (char ch : utf8) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (detail::kSafeBytes[c]) {
+            *out++ = static_cast<char>(c);
+        } else {
+            *out++ = '%';
+            *out++ = hex[c >> 4];
+            *out++ = hex[c & 15];
+        }
+    }
+}
 
 }  // namespace vc

@@ -420,8 +420,7 @@ void watch_builtins(unsigned users) {
 // own functions and builtins.
 void check_url_quoting() {
     PyObject *quote_globals = standard_function(bound.quote, "urllib.parse", "urllib/parse.py");
-    PyObject *unquote_globals =
-        standard_function(bound.unquote, "urllib.parse", "urllib/parse.py");
+    PyObject *unquote_globals = standard_function(bound.unquote, "urllib.parse", "urllib/parse.py");
     unsigned users = 0;
     if (quote_globals) users |= kQuote;
     if (unquote_globals && (!quote_globals || unquote_globals == quote_globals)) users |= kUnquote;
@@ -459,12 +458,12 @@ bool hold_month_names(PyObject *list) {
 // parsedate_to_datetime: email.utils, which calls _parsedate_tz of
 // email._parseaddr and the classes of the datetime module.
 void check_date_parser() {
-    PyObject *utils = standard_function(bound.parsedate_to_datetime, "email.utils",
-                                        "email/utils.py");
+    PyObject *utils =
+        standard_function(bound.parsedate_to_datetime, "email.utils", "email/utils.py");
     if (!utils || !datetime_capi) return;
     PyObject *parsedate_tz = entry(utils, "_parsedate_tz");
-    PyObject *parseaddr = standard_function(parsedate_tz, "email._parseaddr",
-                                            "email/_parseaddr.py");
+    PyObject *parseaddr =
+        standard_function(parsedate_tz, "email._parseaddr", "email/_parseaddr.py");
     PyObject *datetime_module = entry(utils, "datetime");
     if (!parseaddr || !datetime_module || !PyModule_CheckExact(datetime_module)) return;
     PyObject *datetime_globals = PyModule_GetDict(datetime_module);

@@ -24,6 +24,21 @@ PyObject *cookie_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *fiel
     return PyObject_GetAttr(as_object(cookie), name);
 }
 
+// The UTF-8 of an exact str: an ASCII text is its own UTF-8, read in place;
+// any other is encoded (and cached in the object) by the interpreter.
+bool utf8_of(PyObject *text, std::string_view &out) {
+    if (PyUnicode_IS_ASCII(text)) {
+        out = {static_cast<const char *>(PyUnicode_DATA(text)),
+               static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+        return true;
+    }
+    Py_ssize_t length;
+    const char *data = PyUnicode_AsUTF8AndSize(text, &length);
+    if (!data) return false;
+    out = {data, static_cast<std::size_t>(length)};
+    return true;
+}
+
 // A header value must never hold a control byte: a CR or LF would start a
 // new header line in the response, whatever put it there.
 bool is_control_byte(char ch) {
@@ -141,29 +156,34 @@ struct Writer {
 // native percent-encoding (the standard quote on an exact str: no code runs,
 // no control byte can come out), or the result object of the Python calls.
 struct Quoted {
-    Ref text;             // the attribute's value, held for its UTF-8
+    Ref text;               // the attribute's value, held for its UTF-8
     std::string_view utf8;  // native: the text to encode
-    Ref encoded;          // otherwise: what encode() returned
+    Ref encoded;            // otherwise: what encode() returned
 };
 
-bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
+bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
     // quote is looked up for this use before the attribute is read.
     bool native;
     Ref quote = Ref::steal(lookup_standard(slots.quote, bound.quote, standard.quote, &native));
     if (!quote) return false;
     out.text = Ref::steal(cookie_attribute(cookie, name, field));
     if (!out.text) return false;
-    if (native && PyUnicode_CheckExact(out.text.get())) {
-        Py_ssize_t length;
-        const char *data = PyUnicode_AsUTF8AndSize(out.text.get(), &length);
-        if (!data) return false;
-        out.utf8 = {data, static_cast<std::size_t>(length)};
-        return true;
-    }
+    if (native && PyUnicode_CheckExact(out.text.get())) return utf8_of(out.text.get(), out.utf8);
     Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), out.text.get()));
     if (!quoted) return false;
     out.encoded = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
     return static_cast<bool>(out.encoded);
+}
+
+// An exact Cookie reads its field without running code, so when the cached
+// lookup finds the standard quote, the lookup and the read are made here.
+inline bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
+    if (Py_IS_TYPE(as_object(cookie), &Cookie_type) && PyUnicode_CheckExact(field) &&
+        standard.quote && frame.names.peek(*slots.quote) == bound.quote) {
+        out.text = Ref::borrow(field);
+        return utf8_of(field, out.utf8);
+    }
+    return quote_attribute_generic(cookie, name, field, out);
 }
 
 bool is_native(const Quoted &q) {
@@ -181,8 +201,11 @@ PyObject *quoted_bytes(const Quoted &q) {
 
 void add_quoted(Writer &w, Quoted &q, bool starts_part, const char *check) {
     if (is_native(q)) {
-        Piece &p = w.add(starts_part, Piece::kQuoted, q.utf8, q.text.release(), nullptr);
-        p.size = quoted_size(q.utf8);
+        // Nothing to escape (the usual name and value): copied as it is.
+        const std::size_t size = quoted_size(q.utf8);
+        Piece &p = w.add(starts_part, size == q.utf8.size() ? Piece::kBytes : Piece::kQuoted,
+                         q.utf8, q.text.release(), nullptr);
+        p.size = size;
         return;
     }
     w.held_bytes(std::move(q.encoded), starts_part, check);
@@ -269,16 +292,13 @@ void write_max_age(Writer &w, VelmoraCookie *cookie) {
 // ---- 4, 5. Domain and Path --------------------------------------------------------
 
 // b"<prefix>" + text.encode(), for a non-empty str (never percent-encoded).
-bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
-    if (!PyUnicode_Check(field) || PyUnicode_GET_LENGTH(field) == 0) return true;
+bool write_some_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
     Ref text = Ref::borrow(field);
     if (PyUnicode_CheckExact(field)) {
-        Py_ssize_t size;
-        const char *utf8 = PyUnicode_AsUTF8AndSize(field, &size);
-        if (!utf8) return false;
+        std::string_view utf8;
+        if (!utf8_of(field, utf8)) return false;
         w.literal(prefix, true);
-        w.add(false, Piece::kBytes, {utf8, static_cast<std::size_t>(size)}, text.release(),
-              attribute);
+        w.add(false, Piece::kBytes, utf8, text.release(), attribute);
         return true;
     }
     // A str subclass has its own encode called.
@@ -291,6 +311,12 @@ bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char 
     if (!joined) return false;
     w.buffer(std::move(joined), true, attribute);
     return true;
+}
+
+// Inline: most cookies have no Domain or no Path.
+inline bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
+    if (!PyUnicode_Check(field) || PyUnicode_GET_LENGTH(field) == 0) return true;
+    return write_some_text(w, field, prefix, attribute);
 }
 
 // ---- 6 to 9. The flags ------------------------------------------------------------
@@ -320,6 +346,24 @@ void write_flags(Writer &w, VelmoraCookie *cookie) {
 
 // ---- 10. b"; ".join(parts) ----------------------------------------------------------
 
+// Most pieces are a few bytes long, cheaper to copy here than through a call.
+// Up to 16 bytes go as two fixed-size copies that may overlap.
+inline void copy_bytes(char *out, const char *from, std::size_t size) {
+    if (size > 16) {
+        std::memcpy(out, from, size);
+    } else if (size >= 8) {
+        std::memcpy(out, from, 8);
+        std::memcpy(out + size - 8, from + size - 8, 8);
+    } else if (size >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + size - 4, from + size - 4, 4);
+    } else if (size > 0) {
+        out[0] = from[0];
+        out[size / 2] = from[size / 2];
+        out[size - 1] = from[size - 1];
+    }
+}
+
 // Releases the buffers taken for the join.
 struct Buffers {
     Py_buffer views[Writer::kMaxPieces];
@@ -344,8 +388,8 @@ bool take_buffers(Writer &w, Buffers &buffers) {
         Py_buffer &view = buffers.views[buffers.count];
         if (PyObject_GetBuffer(p.owner, &view, PyBUF_SIMPLE) != 0) {
             PyErr_Format(PyExc_TypeError,
-                         "sequence item %zu: expected a bytes-like object, %.80s found",
-                         part_index, Py_TYPE(p.owner)->tp_name);
+                         "sequence item %zu: expected a bytes-like object, %.80s found", part_index,
+                         Py_TYPE(p.owner)->tp_name);
             return false;
         }
         buffers.taken[buffers.count++] = i;
@@ -380,7 +424,7 @@ PyObject *join(Writer &w) {
         if (p.kind == Piece::kQuoted) {
             write_quoted(p.bytes, out);
         } else {
-            if (p.size) std::memcpy(out, p.bytes.data(), p.size);
+            copy_bytes(out, p.bytes.data(), p.size);
             // Checked as written: a buffer cannot change under the check.
             if (p.check && !check_no_control_bytes({out, p.size}, p.check)) return nullptr;
         }

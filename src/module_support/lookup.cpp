@@ -30,8 +30,8 @@ bool watcher_refused = false;
 
 int dispatch(PyDict_WatchEvent event, PyObject *dict, PyObject *key, PyObject *new_value) {
     for (int i = 0; i < listener_count; ++i) {
-        if (listeners[i].dict == dict) listeners[i].listener(listeners[i].context, event, dict, key,
-                                                             new_value);
+        if (listeners[i].dict == dict)
+            listeners[i].listener(listeners[i].context, event, dict, key, new_value);
     }
     if (event == PyDict_EVENT_DEALLOCATED) {
         // Its address may come back as another dictionary.

@@ -24,8 +24,8 @@ PyObject *lookup_global(PyObject *module_dict, PyObject *builtins, PyObject *nam
 // Called for every event of a watched dictionary, before the change is made
 // (key and new_value as the interpreter passes them). Must not fail, must not
 // run Python code and must not release references.
-using DictListener = void (*)(void *context, PyDict_WatchEvent event, PyObject *dict,
-                              PyObject *key, PyObject *new_value);
+using DictListener = void (*)(void *context, PyDict_WatchEvent event, PyObject *dict, PyObject *key,
+                              PyObject *new_value);
 
 // Starts calling `listener` for the events of `dict` (a dict, held by the
 // caller for as long as it listens). False, without an exception, when the

@@ -136,37 +136,31 @@ static int loop_count(PyObject *arg, Py_ssize_t *count) {
     }                                                \
     Py_RETURN_NONE
 
-/* repeat_parse_cookie(raw, count) */
-static PyObject *t_repeat_parse_cookie(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    Py_ssize_t count;
-    (void)self;
-    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
-    LOOP(api.parse_cookie(args[0], 0));
+/* A loop entry `name(argument, count)` that runs `call` on args[0] count
+ * times, once `guard` (on args[0]) holds. */
+#define REPEAT_ENTRY(name, guard, call)                                                  \
+    static PyObject *name(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {     \
+        Py_ssize_t count;                                                                \
+        (void)self;                                                                      \
+        if (!arity(nargs, 2) || loop_count(args[1], &count) < 0 || !(guard)) return NULL; \
+        LOOP(call);                                                                      \
+    }
+
+static int any_argument(PyObject *object) {
+    (void)object;
+    return 1;
 }
 
-/* repeat_write(cookie, count) */
-static PyObject *t_repeat_write(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    Py_ssize_t count;
-    (void)self;
-    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0 || !check_cookie(args[0])) return NULL;
-    LOOP(api.write_cookie_for_response((VelmoraCookie *)args[0]));
-}
-
-/* repeat_datetime_to_cookie_format(value, count) */
-static PyObject *t_repeat_to_format(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    Py_ssize_t count;
-    (void)self;
-    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
-    LOOP(api.datetime_to_cookie_format((PyDateTime_DateTime *)args[0], 0));
-}
-
-/* repeat_datetime_from_cookie_format(raw, count) */
-static PyObject *t_repeat_from_format(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
-    Py_ssize_t count;
-    (void)self;
-    if (!arity(nargs, 2) || loop_count(args[1], &count) < 0) return NULL;
-    LOOP(api.datetime_from_cookie_format(args[0], 0));
-}
+/* repeat_parse_cookie(raw, count), repeat_write(cookie, count),
+ * repeat_datetime_to_cookie_format(value, count),
+ * repeat_datetime_from_cookie_format(raw, count) */
+REPEAT_ENTRY(t_repeat_parse_cookie, any_argument(args[0]), api.parse_cookie(args[0], 0))
+REPEAT_ENTRY(t_repeat_write, check_cookie(args[0]),
+             api.write_cookie_for_response((VelmoraCookie *)args[0]))
+REPEAT_ENTRY(t_repeat_to_format, any_argument(args[0]),
+             api.datetime_to_cookie_format((PyDateTime_DateTime *)args[0], 0))
+REPEAT_ENTRY(t_repeat_from_format, any_argument(args[0]),
+             api.datetime_from_cookie_format(args[0], 0))
 
 /* repeat_call(callable, args_tuple, count): callable(*args_tuple), count times. */
 static PyObject *t_repeat_call(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
