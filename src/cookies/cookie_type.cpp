@@ -6,6 +6,7 @@
 #include "module_support/args.hpp"
 #include "module_support/convert.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 #include "module_support/truth.hpp"
 #include "module_support/type_call.hpp"
 #include "module_support/type_dict.hpp"
@@ -156,23 +157,24 @@ int cookie_clear(PyObject *self) {
 }
 
 void define_cookie_type() {
-    PyTypeObject &type = Cookie_type;
-    type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    type.tp_name = "velmora.cookies.Cookie";
-    type.tp_basicsize = sizeof(VelmoraCookie);
-    type.tp_dealloc = cookie_dealloc;
-    type.tp_repr = cookie_repr;
-    // Equality without hashing: cookies are mutable.
-    type.tp_hash = PyObject_HashNotImplemented;
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    type.tp_traverse = cookie_traverse;
-    type.tp_clear = cookie_clear;
-    type.tp_richcompare = cookie_richcompare;
-    type.tp_methods = cookie_methods;
-    type.tp_getset = cookie_getset;
-    type.tp_init = cookie_tp_init;
-    type.tp_new = cookie_tp_new;
-    type.tp_vectorcall = cookie_vectorcall;
+    vm::define_type(Cookie_type,
+                    {
+                        .name = "velmora.cookies.Cookie",
+                        .basicsize = sizeof(VelmoraCookie),
+                        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                        .dealloc = cookie_dealloc,
+                        .repr = cookie_repr,
+                        // Equality without hashing: cookies are mutable.
+                        .hash = PyObject_HashNotImplemented,
+                        .traverse = cookie_traverse,
+                        .clear = cookie_clear,
+                        .richcompare = cookie_richcompare,
+                        .methods = cookie_methods,
+                        .getset = cookie_getset,
+                        .init = cookie_tp_init,
+                        .new_ = cookie_tp_new,
+                        .vectorcall = cookie_vectorcall,
+                    });
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "module_support/args.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 namespace vc {
 
@@ -37,15 +38,10 @@ int value_too_long_init(PyObject *self, PyObject *args, PyObject *kwds) {
     return vm::call_next_init(&CookieValueExceedsMaximumLength_type, self, base_args.get());
 }
 
-// Garbage collection (flag, traverse, clear) comes from the exception base.
+// A second attempt after a failed import finds the type ready already.
 int ready_error_type(PyTypeObject &type, const char *name, PyTypeObject *base, initproc init) {
     if (!(type.tp_flags & Py_TPFLAGS_READY)) {
-        type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-        type.tp_name = name;
-        type.tp_basicsize = sizeof(PyBaseExceptionObject);
-        type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-        type.tp_init = init;
-        type.tp_base = base;
+        vm::define_exception_type(type, name, sizeof(PyBaseExceptionObject), init, nullptr, base);
     }
     return PyType_Ready(&type);
 }

@@ -68,8 +68,4 @@ int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status
 // The exception base's __init__ (it sets `args`).
 int exception_base_init(PyObject *self, PyObject *args);
 
-// Shared by the type definitions of this module.
-void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
-                           initproc init, PyGetSetDef *getset);
-
 }  // namespace vx

@@ -6,10 +6,9 @@
 #include "module_support/args.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
-#include <iterator>
-#include <utility>
 
 namespace vx {
 
@@ -49,13 +48,6 @@ int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
     return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
 }
 
-template <std::size_t... I>
-void define_fixed_message_errors(std::index_sequence<I...>) {
-    (define_exception_type(*fixed_message_errors[I].type, fixed_message_errors[I].name,
-                           sizeof(PyBaseExceptionObject), &fixed_message_init<I>, nullptr),
-     ...);
-}
-
 // ---- Errors with the caller's message ---------------------------------------
 
 const char *const message_error_params[] = {"message", "inner_exception"};
@@ -92,18 +84,13 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }
 
-template <std::size_t... I>
-void define_message_errors(std::index_sequence<I...>) {
-    (define_exception_type(*message_errors[I].type, message_errors[I].name,
-                           sizeof(PyBaseExceptionObject), &message_error_init<I>, nullptr),
-     ...);
-}
-
 }  // namespace
 
 void define_framework_error_types() {
-    define_fixed_message_errors(std::make_index_sequence<std::size(fixed_message_errors)>{});
-    define_message_errors(std::make_index_sequence<std::size(message_errors)>{});
+    vm::define_exception_types(fixed_message_errors, sizeof(PyBaseExceptionObject),
+                               [](auto i) -> initproc { return &fixed_message_init<i>; });
+    vm::define_exception_types(message_errors, sizeof(PyBaseExceptionObject),
+                               [](auto i) -> initproc { return &message_error_init<i>; });
 }
 
 int init_framework_error_constants() {

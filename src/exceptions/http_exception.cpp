@@ -5,11 +5,10 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 #include "module_support/truth.hpp"
 
 #include <cstddef>
-#include <iterator>
-#include <utility>
 
 namespace vx {
 
@@ -103,13 +102,6 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
                                     cls.message_args);
 }
 
-template <std::size_t... I>
-void define_message_classes(std::index_sequence<I...>) {
-    (define_exception_type(*message_classes[I].type, message_classes[I].name,
-                           sizeof(VelmoraHTTPException), &message_class_init<I>, nullptr),
-     ...);
-}
-
 // ---- Subclasses without parameters -----------------------------------------
 
 struct FixedClass {
@@ -136,13 +128,6 @@ int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
     return init_after_http_subclass(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
                                     PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
-}
-
-template <std::size_t... I>
-void define_fixed_classes(std::index_sequence<I...>) {
-    (define_exception_type(*fixed_classes[I].type, fixed_classes[I].name,
-                           sizeof(VelmoraHTTPException), &fixed_class_init<I>, nullptr),
-     ...);
 }
 
 }  // namespace
@@ -187,23 +172,14 @@ int exception_base_init(PyObject *self, PyObject *args) {
     return reinterpret_cast<PyTypeObject *>(PyExc_Exception)->tp_init(self, args, nullptr);
 }
 
-void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
-                           initproc init, PyGetSetDef *getset) {
-    type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    type.tp_name = name;
-    type.tp_basicsize = basicsize;
-    // Garbage collection support (flag, traverse, clear) is inherited from the
-    // exception base unless the type sets its own traverse and clear.
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    type.tp_init = init;
-    type.tp_getset = getset;
-}
-
 void define_http_exception_types() {
-    define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
-                          sizeof(VelmoraHTTPException), http_exception_init, http_exception_getset);
-    define_message_classes(std::make_index_sequence<std::size(message_classes)>{});
-    define_fixed_classes(std::make_index_sequence<std::size(fixed_classes)>{});
+    vm::define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
+                              sizeof(VelmoraHTTPException), http_exception_init,
+                              http_exception_getset);
+    vm::define_exception_types(message_classes, sizeof(VelmoraHTTPException),
+                               [](auto i) -> initproc { return &message_class_init<i>; });
+    vm::define_exception_types(fixed_classes, sizeof(VelmoraHTTPException),
+                               [](auto i) -> initproc { return &fixed_class_init<i>; });
 }
 
 int init_http_exception_constants() {

@@ -9,6 +9,7 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -233,8 +234,8 @@ const PayloadClass payload_classes[] = {
 void define_payload_exception_types() {
     for (const PayloadClass &cls : payload_classes) {
         PyTypeObject &type = *cls.type;
-        define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
-                              cls.getset);
+        vm::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
+                                  cls.getset);
         type.tp_flags |= Py_TPFLAGS_HAVE_GC;
         type.tp_new = payload_new;
         type.tp_dealloc = payload_dealloc;

@@ -3,6 +3,7 @@
 #include "module_support/frame.hpp"
 #include "module_support/pickle_internal.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstring>
 
@@ -17,8 +18,7 @@ constexpr char reconstructor_prefix[] = "__pyx_unpickle_";
 // A row whose reconstructor does not carry the type's short name would write
 // pickles that no reconstructor of that type reads.
 bool row_matches_type(const PickleType &row) {
-    const char *dot = std::strrchr(row.type->tp_name, '.');
-    const char *short_name = dot ? dot + 1 : row.type->tp_name;
+    const char *short_name = short_type_name(row.type);
     constexpr std::size_t prefix_len = sizeof reconstructor_prefix - 1;
     if (std::strncmp(row.reconstructor_name, reconstructor_prefix, prefix_len) == 0 &&
         std::strcmp(row.reconstructor_name + prefix_len, short_name) == 0) {

@@ -7,6 +7,7 @@
 #include "module_support/frame.hpp"
 #include "module_support/pickle.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -122,21 +123,20 @@ PyMemberDef probe_fields[] = {
 };
 
 void define_types() {
-    Probe_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    Probe_type.tp_name = "velmora._pickle_probe.Probe";
-    Probe_type.tp_basicsize = sizeof(ProbeObject);
-    Probe_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    Probe_type.tp_new = probe_new;
-    Probe_type.tp_dealloc = probe_dealloc;
-    Probe_type.tp_traverse = probe_traverse;
-    Probe_type.tp_clear = probe_clear;
-    Probe_type.tp_members = probe_fields;
-
-    ProbeError_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    ProbeError_type.tp_name = "velmora._pickle_probe.ProbeError";
-    ProbeError_type.tp_basicsize = sizeof(PyBaseExceptionObject);
-    ProbeError_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    ProbeError_type.tp_base = reinterpret_cast<PyTypeObject *>(PyExc_Exception);
+    vm::define_type(Probe_type,
+                    {
+                        .name = "velmora._pickle_probe.Probe",
+                        .basicsize = sizeof(ProbeObject),
+                        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                        .dealloc = probe_dealloc,
+                        .traverse = probe_traverse,
+                        .clear = probe_clear,
+                        .members = probe_fields,
+                        .new_ = probe_new,
+                    });
+    vm::define_exception_type(ProbeError_type, "velmora._pickle_probe.ProbeError",
+                              sizeof(PyBaseExceptionObject), nullptr, nullptr,
+                              reinterpret_cast<PyTypeObject *>(PyExc_Exception));
 }
 
 // ---- Module ------------------------------------------------------------------
