@@ -19,20 +19,15 @@ namespace {
 const char *const message_param[] = {"message"};
 const vm::Param message_kind[] = {{vm::ParamKind::str_or_none}};
 const vm::Signature cookie_error_signature{"__init__", message_param, 1, 1, message_kind};
-const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
 
 int cookie_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<1> bound;
     if (bound.bind_tuple(cookie_error_signature, args, kwds) < 0) return -1;
-    PyObject *message = bound[0];
-    if (!vm::check_param(cookie_error_signature, 0, message)) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, message));
-    if (!base_args) return -1;
-    return vm::call_next_init(&CookieError_type, self, base_args.get());
+    return vm::init_next_with_message(&CookieError_type, self, cookie_error_signature, 0, bound[0]);
 }
 
 int value_too_long_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
+    if (vm::bind_no_init_args(args, kwds) < 0) return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, constants.max_length_message));
     if (!base_args) return -1;
     return vm::call_next_init(&CookieValueExceedsMaximumLength_type, self, base_args.get());

@@ -40,11 +40,9 @@ FixedMessageError fixed_message_errors[] = {
      "signature: async def handler(app: Application, request: Request, exc: Exception)"},
 };
 
-const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
-
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
+    if (vm::bind_no_init_args(args, kwds) < 0) return -1;
     return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
 }
 
@@ -76,10 +74,7 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
     vm::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
-    if (!vm::check_param(cls.signature, 0, bound[0])) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, bound[0]));
-    if (!base_args) return -1;
-    if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;
+    if (vm::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0) return -1;
     if (!cls.keeps_inner_exception) return 0;
     return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }

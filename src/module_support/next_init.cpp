@@ -136,4 +136,12 @@ int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
     return result ? 0 : -1;
 }
 
+int init_next_with_message(PyTypeObject *cls, PyObject *self, const Signature &sig,
+                           Py_ssize_t index, PyObject *message) {
+    if (!check_param(sig, index, message)) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, message));
+    if (!base_args) return -1;
+    return call_next_init(cls, self, base_args.get());
+}
+
 }  // namespace vm
