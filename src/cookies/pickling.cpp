@@ -41,16 +41,10 @@ vm::PickleType cookie_pickles[] = {
     VM_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
 };
 
-vm::PickleType &row_of(PyTypeObject *type) {
-    if (type == &Cookie_type) return cookie_pickles[kCookie];
-    if (type == &CookieError_type) return cookie_pickles[kCookieError];
-    return cookie_pickles[kValueTooLong];
-}
-
 }  // namespace
 
 int prepare_type_pickling(PyTypeObject *type) {
-    return vm::prepare_pickling(frame, row_of(type));
+    return vm::prepare_pickling(frame, cookie_pickles, type);
 }
 
 int bind_error_state_methods() {

@@ -83,11 +83,7 @@ vm::PickleType exception_pickles[] = {
 }  // namespace
 
 int prepare_pickling(const vm::ModuleFrame &frame, PyTypeObject *type) {
-    for (vm::PickleType &row : exception_pickles) {
-        if (row.type == type) return vm::prepare_pickling(frame, row);
-    }
-    PyErr_Format(PyExc_SystemError, "no pickle state declared for %s", type->tp_name);
-    return -1;
+    return vm::prepare_pickling(frame, exception_pickles, type);
 }
 
 int bind_pickling(const vm::ModuleFrame &frame) {

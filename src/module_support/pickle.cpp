@@ -44,13 +44,9 @@ int init_names() {
 
 namespace {
 
-PickleType *prepared_rows = nullptr;
-
 // The row of the type a method or reconstructor was defined for.
 PickleType *row_for_call(PyTypeObject *cls) {
-    PickleType *row = row_of(cls);
-    if (!row) PyErr_Format(PyExc_SystemError, "no pickle state for %.200s", cls->tp_name);
-    return row;
+    return find_row(library_rows, cls);
 }
 
 // ---- __reduce_tavrin__ -----------------------------------------------------
@@ -237,19 +233,18 @@ PyMethodDef setstate_def = {
     nullptr,
 };
 
-void register_row(PickleType &row) {
-    for (PickleType *p = prepared_rows; p; p = p->runtime.next) {
-        if (p == &row) return;
-    }
-    row.runtime.next = prepared_rows;
-    prepared_rows = &row;
-}
+std::span<PickleType> library_rows;
 
-PickleType *row_of(PyTypeObject *type) {
-    for (PickleType *p = prepared_rows; p; p = p->runtime.next) {
-        if (p->type == type) return p;
+}  // namespace vm::pickle_detail
+
+namespace vm {
+
+PickleType *find_row(std::span<PickleType> rows, PyTypeObject *type) {
+    for (PickleType &row : rows) {
+        if (row.type == type) return &row;
     }
+    PyErr_Format(PyExc_SystemError, "no pickle state declared for %.200s", type->tp_name);
     return nullptr;
 }
 
-}  // namespace vm::pickle_detail
+}  // namespace vm

@@ -48,7 +48,6 @@ int create_runtime(const ModuleFrame &frame, PickleType &row) {
         rt.setstate = PyDescr_NewMethod(row.type, &pickle_detail::setstate_def);
         if (!rt.setstate) return -1;
     }
-    pickle_detail::register_row(row);
     return 0;
 }
 
@@ -131,12 +130,14 @@ bool prepared(const PickleType &row) {
 
 }  // namespace
 
-int prepare_pickling(const ModuleFrame &frame, PickleType &row) {
-    if (pickle_detail::init_names() < 0 || !row_matches_type(row) ||
-        create_runtime(frame, row) < 0 || install_protocol(row) < 0) {
+int prepare_pickling(const ModuleFrame &frame, std::span<PickleType> rows, PyTypeObject *type) {
+    pickle_detail::library_rows = rows;
+    PickleType *row = find_row(rows, type);
+    if (!row || pickle_detail::init_names() < 0 || !row_matches_type(*row) ||
+        create_runtime(frame, *row) < 0 || install_protocol(*row) < 0) {
         if (!PyErr_Occurred()) {
             PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
-                         row.type->tp_name);
+                         type->tp_name);
         }
         return -1;
     }

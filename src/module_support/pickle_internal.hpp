@@ -39,8 +39,7 @@ extern PyMethodDef setstate_def;
 PyObject *reconstruct(PyObject *module, PyTypeObject *cls, PyObject *const *args, Py_ssize_t nargs,
                       PyObject *kwnames);
 
-// Prepared rows of this library, found by their type object.
-void register_row(PickleType &row);
-PickleType *row_of(PyTypeObject *type);
+// The pickle rows of this library, as prepare_pickling was given them.
+extern std::span<PickleType> library_rows;
 
 }  // namespace vm::pickle_detail

@@ -141,10 +141,10 @@ void define_types() {
 
 // ---- Module ------------------------------------------------------------------
 
-int ready_bind_prepare(vm::ModuleFrame &f, vm::PickleType &row, const char *name) {
-    if (PyType_Ready(row.type) < 0) return -1;
-    if (f.bind(name, reinterpret_cast<PyObject *>(row.type)) < 0) return -1;
-    return vm::prepare_pickling(f, row);
+int ready_bind_prepare(vm::ModuleFrame &f, PyTypeObject &type) {
+    if (PyType_Ready(&type) < 0) return -1;
+    if (f.bind(vm::short_type_name(&type), reinterpret_cast<PyObject *>(&type)) < 0) return -1;
+    return vm::prepare_pickling(f, probe_pickles, &type);
 }
 
 int init_constants(vm::ModuleFrame &) {
@@ -154,8 +154,7 @@ int init_constants(vm::ModuleFrame &) {
 
 int body(vm::ModuleFrame &f) {
     if (!Probe_type.tp_name) define_types();
-    if (ready_bind_prepare(f, probe_pickles[0], "Probe") < 0 ||
-        ready_bind_prepare(f, probe_pickles[1], "ProbeError") < 0) {
+    if (ready_bind_prepare(f, Probe_type) < 0 || ready_bind_prepare(f, ProbeError_type) < 0) {
         return -1;
     }
     if (!datetime_type) {
