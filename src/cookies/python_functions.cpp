@@ -58,9 +58,7 @@ PyMethodDef parse_def{"parse_cookie", as_method(py_parse_cookie), kFastcall, nul
 // A module-level function: __module__ "velmora.cookies", __qualname__ its
 // name, no docstring.
 int bind_function(PyMethodDef &def) {
-    Ref module_name = Ref::steal(PyUnicode_FromString(frame.dotted_name));
-    if (!module_name) return -1;
-    Ref function = Ref::steal(PyCMethod_New(&def, nullptr, module_name.get(), nullptr));
+    Ref function = Ref::steal(PyCMethod_New(&def, nullptr, frame.module_name, nullptr));
     if (!function) return -1;
     return frame.bind(def.ml_name, function.get());
 }

@@ -91,8 +91,7 @@ constexpr const char kBaseName[] = "_CookieSameSiteModeBase";
 PyObject *create_base(PyObject *int_enum) {
     Ref globals = Ref::steal(PyDict_New());
     if (!globals) return nullptr;
-    Ref module_name = Ref::steal(PyUnicode_FromString(frame.dotted_name));
-    if (!module_name || PyDict_SetItemString(globals.get(), "__name__", module_name.get()) < 0 ||
+    if (PyDict_SetItemString(globals.get(), "__name__", frame.module_name) < 0 ||
         PyDict_SetItemString(globals.get(), "__builtins__", frame.builtins) < 0 ||
         PyDict_SetItemString(globals.get(), "IntEnum", int_enum) < 0) {
         return nullptr;
@@ -126,7 +125,7 @@ PyObject *enum_module_name() {
     PyObject *found;
     int rc = PyDict_GetItemStringRef(frame.dict, "__module__", &found);
     if (rc != 0) return found;  // the entry, or nullptr on error
-    return PyUnicode_FromString(frame.dotted_name);
+    return Py_NewRef(frame.module_name);
 }
 
 }  // namespace

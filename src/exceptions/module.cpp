@@ -68,18 +68,8 @@ int body(vm::ModuleFrame &frame) {
 
 const char *const builtin_names[] = {"super", nullptr};
 
-vm::ModuleFrame frame{
-    .short_name = "exceptions",
-    .dotted_name = "velmora.exceptions",
-    .reinit_error =
-        "Module 'exceptions' has already been imported. Re-initialisation is not supported.",
-    .init_frame = "init velmora.exceptions",
-    .source_file = "velmora/exceptions",
-    .main_flag = &__pyx_module_is_main_velmora__exceptions,
-    .builtin_names = builtin_names,
-    .init_constants = init_constants,
-    .body = body,
-};
+vm::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
+                                        .init_constants = init_constants, .body = body);
 
 }  // namespace
 

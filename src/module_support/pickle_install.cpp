@@ -165,11 +165,9 @@ int bind_reconstructor(const ModuleFrame &frame, PickleType &row) {
         METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
         nullptr,
     };
-    Ref module_name = Ref::steal(PyUnicode_InternFromString(frame.dotted_name));
-    if (!module_name) return -1;
     // Bound to the module, so that pickle finds it as <module>.<name>.
     Ref function = Ref::steal(
-        PyCMethod_New(&row.runtime.reconstructor_def, frame.module, module_name.get(), row.type));
+        PyCMethod_New(&row.runtime.reconstructor_def, frame.module, frame.module_name, row.type));
     if (!function) return -1;
     return frame.bind(row.reconstructor_name, function.get());
 }

@@ -175,19 +175,8 @@ int body(vm::ModuleFrame &f) {
     return 0;
 }
 
-vm::ModuleFrame frame{
-    .short_name = "_pickle_probe",
-    .dotted_name = "velmora._pickle_probe",
-    .reinit_error =
-        "Module '_pickle_probe' has already been imported. Re-initialisation is not "
-        "supported.",
-    .init_frame = "init velmora._pickle_probe",
-    .source_file = "velmora/_pickle_probe",
-    .main_flag = &__pyx_module_is_main_velmora___pickle_probe,
-    .builtin_names = nullptr,
-    .init_constants = init_constants,
-    .body = body,
-};
+vm::ModuleFrame frame = VM_MODULE_FRAME(_pickle_probe, .builtin_names = nullptr,
+                                        .init_constants = init_constants, .body = body);
 
 }  // namespace
 
