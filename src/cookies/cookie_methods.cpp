@@ -1,4 +1,5 @@
 // Cookie's clone (Python method and method-table slot), repr and comparison.
+#include "cookies/cookie_constants.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "module_support/args.hpp"

@@ -1,6 +1,9 @@
 // The nine properties of Cookie. Every setter converts and checks the new
 // value before it stores anything, so a failed assignment leaves the field
 // as it was.
+#include "cookies/cookie_constants.hpp"
+#include "cookies/imported_types.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "module_support/args.hpp"
@@ -196,14 +199,6 @@ bool check_value_length(PyObject *value) {
         return false;
     }
     return true;
-}
-
-PyTypeObject *datetime_type() {
-    if (!imported.datetime) {
-        PyErr_SetString(PyExc_ImportError,
-                        "velmora.cookies did not finish importing datetime.datetime");
-    }
-    return imported.datetime;
 }
 
 bool check_expires_value(PyObject *value) {

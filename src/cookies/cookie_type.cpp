@@ -1,5 +1,7 @@
 // The Cookie type object: record, allocation, garbage collection and the
 // constructor, with its vectorcall entry for calls of the type itself.
+#include "cookies/cookie_constants.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "cookies/module_steps.hpp"

@@ -1,5 +1,7 @@
 // CookieError and CookieValueExceedsMaximumLength. Neither adds fields to the
 // interpreter's exception record; the message is the single argument.
+#include "cookies/cookie_constants.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/args.hpp"
@@ -52,6 +54,37 @@ int ready_value_too_long_type() {
     return ready_error_type(CookieValueExceedsMaximumLength_type,
                             "velmora.cookies.CookieValueExceedsMaximumLength", &CookieError_type,
                             value_too_long_init);
+}
+
+void raise_none_has_no(const char *attribute) {
+    PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", attribute);
+}
+
+// The search error is made here as bytes.index raises it, with whatever the
+// caller is handling as its context.
+void raise_invalid_pair(std::string_view fragment) {
+    Ref fragment_bytes = Ref::steal(
+        PyBytes_FromStringAndSize(fragment.data(), static_cast<Py_ssize_t>(fragment.size())));
+    if (!fragment_bytes) return;
+    PyErr_SetString(PyExc_ValueError, "subsection not found");
+    PyObject *search_error = PyErr_GetRaisedException();
+    Ref text = Ref::steal(PyObject_Repr(fragment_bytes.get()));
+    Ref message =
+        text ? Ref::steal(PyUnicode_FromFormat("Invalid name=value fragment: %U", text.get()))
+             : Ref();
+    Ref error = message ? Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get())) : Ref();
+    if (!error) {
+        // The failure to build the error replaces it; the search error is
+        // its context.
+        PyObject *failure = PyErr_GetRaisedException();
+        PyException_SetContext(failure, search_error);
+        PyErr_SetRaisedException(failure);
+        return;
+    }
+    // Set as it is: the search error is its context, and the search error
+    // already carries whatever the caller was handling.
+    PyException_SetContext(error.get(), search_error);
+    PyErr_SetRaisedException(error.release());
 }
 
 void raise_value_too_long() {

@@ -1,6 +1,8 @@
 // velmora.cookies: module frame and module body.
+#include "cookies/module.hpp"
+#include "cookies/cookie.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
 
 // An embedding program may set this before importing the module to have it
 // run as its main module.

@@ -1,5 +1,8 @@
 // Pickle states of the velmora.cookies types. Stored pickles carry these
 // checksums, so a change of the Cookie record needs new ones.
+#include "cookies/module.hpp"
+#include "cookies/errors.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/pickle.hpp"

@@ -2,6 +2,8 @@
 // in front of the native entries, which get the flag 1.
 #include "cookies/cookie.hpp"
 #include "cookies/functions.hpp"
+#include "cookies/imported_types.hpp"
+#include "cookies/module.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/args.hpp"
 #include "module_support/ref.hpp"

@@ -1,5 +1,7 @@
 // CookieSameSiteMode: the Python IntEnum of the SameSite codes, and the
 // conversion of a native code into its member.
+#include "cookies/module.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/ref.hpp"

@@ -1,8 +1,10 @@
 // The Set-Cookie writer: one Cookie to the value of a Set-Cookie header.
 #include "cookies/cookie.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/date_text.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/percent.hpp"
+#include "cookies/stdlib_bindings.hpp"
 #include "module_support/ref.hpp"
 #include "module_support/truth.hpp"
 
