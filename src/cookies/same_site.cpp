@@ -127,7 +127,11 @@ PyObject *enum_module_name() {
     PyObject *found;
     int rc = PyDict_GetItemStringRef(frame.dict, "__module__", &found);
     if (rc != 0) return found;  // the entry, or nullptr on error
-    return Py_NewRef(frame.module_name);
+    // A str of its own rather than the frame's interned name, which the
+    // reconstructors carry: pickle writes an object it has seen before in the
+    // same pickle as a back-reference, so sharing the object would change the
+    // bytes of every Cookie pickle from those that stored pickles hold.
+    return PyUnicode_FromString(frame.dotted_name);
 }
 
 }  // namespace
