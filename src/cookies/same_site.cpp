@@ -5,6 +5,7 @@
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/type_dict.hpp"
 
 namespace vc {
 
@@ -14,14 +15,18 @@ namespace {
 
 // CookieSameSiteMode as the module body created it, and the four members read
 // from it. The name is still looked up on every call; only when the lookup
-// finds this very class, unchanged since the member was read (the version
-// tags of the class and of its metaclass change whenever either or one of
-// their bases is modified), is the member read then reused.
+// finds this very class, and the class, its metaclass and the member's type
+// are all unchanged since the member was read (the version tag of a type
+// changes whenever it or one of its bases is modified), is the member read
+// then reused. A member is kept only when attribute lookup provably returns
+// the very object in the class dictionary (see cacheable).
 struct MemberCache {
     PyObject *mode = nullptr;
     PyObject *members[4] = {};
-    unsigned int versions[4] = {};       // the class's tag when the member was read
-    unsigned int meta_versions[4] = {};  // its metaclass's tag then
+    unsigned int versions[4] = {};              // the class's tag when the member was read
+    unsigned int meta_versions[4] = {};         // its metaclass's tag then
+    PyTypeObject *member_types[4] = {};         // the member's type then
+    unsigned int member_type_versions[4] = {};  // and that type's tag
 };
 MemberCache cache;
 
@@ -33,7 +38,37 @@ void reset_cache(PyObject *mode) {
         Py_CLEAR(cache.members[code]);
         cache.versions[code] = 0;
         cache.meta_versions[code] = 0;
+        cache.member_types[code] = nullptr;
+        cache.member_type_versions[code] = 0;
     }
+}
+
+// Whether attribute lookup of `name` on the class `type` gives `member`, the
+// object it just gave, on every later call while the three version tags stay
+// as they are: the metaclass looks attributes up as `type` itself does and
+// none of its classes defines the name (so no metaclass descriptor or
+// attribute takes part), and the class dictionary entry found along the MRO
+// is `member` itself, whose type has no __get__ (so no descriptor of the
+// class ran or will run). 1, 0, or -1 with an exception set.
+int cacheable(PyTypeObject *type, PyTypeObject *meta, PyObject *name, PyObject *member) {
+    if (meta->tp_getattro != PyType_Type.tp_getattro) return 0;
+    if (Py_TYPE(member)->tp_descr_get) return 0;
+    PyObject *found;
+    int rc = vm::find_in_mro(meta, name, &found);
+    Py_XDECREF(found);
+    if (rc != 0) return rc < 0 ? -1 : 0;
+    rc = vm::find_in_mro(type, name, &found);
+    if (rc <= 0) return rc;
+    Py_DECREF(found);
+    return found == member ? 1 : 0;
+}
+
+// Whether the class and its metaclass are as they were when their tags were read.
+bool unchanged(PyObject *mode, PyTypeObject *meta, unsigned int version,
+               unsigned int meta_version) {
+    return Py_TYPE(mode) == meta &&
+           reinterpret_cast<PyTypeObject *>(mode)->tp_version_tag == version &&
+           meta->tp_version_tag == meta_version;
 }
 
 // The member of `mode` (found by the lookup) for a code from 0 to 3.
@@ -42,7 +77,9 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
     auto *type = reinterpret_cast<PyTypeObject *>(mode);
     PyTypeObject *meta = Py_TYPE(mode);
     if (cache.versions[code] != 0 && cache.versions[code] == type->tp_version_tag &&
-        cache.meta_versions[code] == meta->tp_version_tag) {
+        cache.meta_versions[code] == meta->tp_version_tag &&
+        Py_TYPE(cache.members[code]) == cache.member_types[code] &&
+        cache.member_types[code]->tp_version_tag == cache.member_type_versions[code]) {
         return Py_NewRef(cache.members[code]);
     }
     // Held: the lookup below may run code that assigns the class's __class__.
@@ -52,16 +89,26 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
         PyUnstable_Type_AssignVersionTag(type) && PyUnstable_Type_AssignVersionTag(meta);
     const unsigned int version = type->tp_version_tag;
     const unsigned int meta_version = meta->tp_version_tag;
-    PyObject *member = PyObject_GetAttr(mode, constants.same_site_names[code]);
+    PyObject *name = constants.same_site_names[code];
+    Ref member = Ref::steal(PyObject_GetAttr(mode, name));
     if (!member) return nullptr;
-    // Kept only if the lookup itself changed neither class.
-    if (tagged && Py_TYPE(mode) == meta && version == type->tp_version_tag &&
-        meta_version == meta->tp_version_tag) {
-        Py_XSETREF(cache.members[code], Py_NewRef(member));
+    if (!tagged || !unchanged(mode, meta, version, meta_version)) return member.release();
+    PyTypeObject *member_type = Py_TYPE(member.get());
+    Ref member_type_ref = Ref::borrow(reinterpret_cast<PyObject *>(member_type));
+    if (!PyUnstable_Type_AssignVersionTag(member_type)) return member.release();
+    const unsigned int member_version = member_type->tp_version_tag;
+    int keep = cacheable(type, meta, name, member.get());
+    if (keep < 0) return nullptr;
+    // Judged again: the dictionary walks may have run code that changed a type.
+    if (keep && unchanged(mode, meta, version, meta_version) &&
+        Py_TYPE(member.get()) == member_type && member_type->tp_version_tag == member_version) {
+        Py_XSETREF(cache.members[code], member.new_ref());
         cache.versions[code] = version;
         cache.meta_versions[code] = meta_version;
+        cache.member_types[code] = member_type;
+        cache.member_type_versions[code] = member_version;
     }
-    return member;
+    return member.release();
 }
 
 // The private base of CookieSameSiteMode. Codes that name no mode (a cookie
