@@ -66,8 +66,8 @@ struct CookieArgs : vm::BoundArgs<kCookieParamCount> {
                     nullptr) {}
 };
 
-int flag_of(PyObject *value) {
-    return value ? vm::truth_of(value) : 0;
+int flag_or_false(PyObject *value) {
+    return value ? vm::is_true(value) : 0;
 }
 
 // Runs `self.<name> = value`: the property of Cookie itself directly, since
@@ -80,9 +80,9 @@ int assign(PyObject *self, PyObject *attr, setter own_setter, PyObject *value) {
 // The constructor body, in its order: flags, max_age, same_site, the type
 // checks, the name and value setters, then direct stores.
 int init_from_values(PyObject *self, PyObject *const *values) {
-    int http_only = flag_of(values[kParamHttpOnly]);
+    int http_only = flag_or_false(values[kParamHttpOnly]);
     if (http_only < 0) return -1;
-    int secure = flag_of(values[kParamSecure]);
+    int secure = flag_or_false(values[kParamSecure]);
     if (secure < 0) return -1;
     int64_t max_age = -1;
     if (values[kParamMaxAge] && !vm::to_int64(values[kParamMaxAge], &max_age)) return -1;

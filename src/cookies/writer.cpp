@@ -235,7 +235,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
 bool write_expires(Writer &w, VelmoraCookie *cookie) {
     // Held across the calls into Python, which may replace the field.
     Ref expires = Ref::borrow(cookie->expires);
-    int truth = vm::truth_of(expires.get());
+    int truth = vm::is_true(expires.get());
     if (truth <= 0) return truth == 0;
     if (datetime_capi && format_natively(expires.get(), w.date)) {
         w.literal("Expires=", true);

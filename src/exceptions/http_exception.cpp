@@ -121,7 +121,7 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<1> bound{Py_None};
     if (bound.bind_tuple(message_signature, args, kwds) < 0) return -1;
     PyObject *message = bound[0];
-    int truth = vm::truth_of(message);
+    int truth = vm::is_true(message);
     if (truth < 0) return -1;
     if (truth) return init_next_with_status(cls.type, self, cls.status_obj, message, nullptr);
     return init_next_with_status(cls.type, self, cls.status_obj, cls.message_obj, cls.message_args);

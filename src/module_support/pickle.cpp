@@ -66,7 +66,7 @@ PyObject *with_extra_item(PyObject *tuple, PyObject *extra) {
 
 PyObject *reduce_value(PickleType &row, PyObject *self) {
     bool any_object = false;
-    Ref state = Ref::steal(state_of(*row.state, self, &any_object));
+    Ref state = Ref::steal(new_state_tuple(*row.state, self, &any_object));
     if (!state) return nullptr;
     PyObject *dict_value;
     if (PyObject_GetOptionalAttr(self, names.dict, &dict_value) < 0) return nullptr;

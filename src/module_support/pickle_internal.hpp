@@ -26,7 +26,7 @@ int init_names();
 
 // The state tuple of `self`: one item per member, in member order. Sets
 // *any_object when an object-typed member is not None. New reference.
-PyObject *state_of(const StateLayout &layout, PyObject *self, bool *any_object);
+PyObject *new_state_tuple(const StateLayout &layout, PyObject *self, bool *any_object);
 
 // Assigns the items of `state` (exactly a tuple) to the members of `self`,
 // then updates the instance dictionary from the extra item. 0, or -1.
