@@ -102,25 +102,17 @@ int str_payload_set(PyObject *self, PyObject *value, void *) {
     return vm::store_str_or_none(payload_field(self), value);
 }
 
-PyGetSetDef inner_exception_getset[] = {
-    {"inner_exception", payload_get, payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+// One property per type, the payload under the type's own name.
+#define PAYLOAD_PROPERTY(name, setter)                                             \
+    PyGetSetDef name##_getset[] = {{#name, payload_get, setter, nullptr, nullptr}, \
+                                   {nullptr, nullptr, nullptr, nullptr, nullptr}}
 
-PyGetSetDef source_error_getset[] = {
-    {"source_error", payload_get, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+PAYLOAD_PROPERTY(inner_exception, payload_set);
+PAYLOAD_PROPERTY(source_error, nullptr);  // read-only
+PAYLOAD_PROPERTY(details, payload_set);
+PAYLOAD_PROPERTY(data, str_payload_set);
 
-PyGetSetDef details_getset[] = {
-    {"details", payload_get, payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyGetSetDef data_getset[] = {
-    {"data", payload_get, str_payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+#undef PAYLOAD_PROPERTY
 
 // ---- Constructors -----------------------------------------------------------
 
