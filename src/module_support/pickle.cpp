@@ -18,21 +18,9 @@ int init_names() {
         PyObject **slot;
         const char *text;
     };
-    const Entry entries[] = {
-        {&names.dict, "__dict__"},
-        {&names.new_, "__new__"},
-        {&names.update, "update"},
-        {&names.keys, "keys"},
-        {&names.name, "__name__"},
-        {&names.getstate, "__getstate__"},
-        {&names.reduce_ex, "__reduce_ex__"},
-        {&names.reduce, "__reduce__"},
-        {&names.setstate, "__setstate__"},
-        {&names.reduce_tavrin, "__reduce_tavrin__"},
-        {&names.setstate_tavrin, "__setstate_tavrin__"},
-        {&names.pickle, "pickle"},
-        {&names.pickle_error, "PickleError"},
-    };
+#define VM_PICKLE_NAME_ENTRY(field, text) {&names.field, text},
+    const Entry entries[] = {VM_PICKLE_NAMES(VM_PICKLE_NAME_ENTRY)};
+#undef VM_PICKLE_NAME_ENTRY
     // `dict` is written last, so that a partial failure is retried as a whole.
     for (auto it = std::rbegin(entries); it != std::rend(entries); ++it) {
         if (*it->slot) continue;

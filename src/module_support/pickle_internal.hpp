@@ -5,21 +5,27 @@
 
 namespace vm::pickle_detail {
 
-// Interned names the pickle support uses; created by init_names().
+// Interned names the pickle support uses, each as its field and its text;
+// created by init_names().
+#define VM_PICKLE_NAMES(X)                    \
+    X(dict, "__dict__")                       \
+    X(new_, "__new__")                        \
+    X(update, "update")                       \
+    X(keys, "keys")                           \
+    X(name, "__name__")                       \
+    X(getstate, "__getstate__")               \
+    X(reduce_ex, "__reduce_ex__")             \
+    X(reduce, "__reduce__")                   \
+    X(setstate, "__setstate__")               \
+    X(reduce_tavrin, "__reduce_tavrin__")     \
+    X(setstate_tavrin, "__setstate_tavrin__") \
+    X(pickle, "pickle")                       \
+    X(pickle_error, "PickleError")
+
 struct Names {
-    PyObject *dict;             // "__dict__"
-    PyObject *new_;             // "__new__"
-    PyObject *update;           // "update"
-    PyObject *keys;             // "keys"
-    PyObject *name;             // "__name__"
-    PyObject *getstate;         // "__getstate__"
-    PyObject *reduce_ex;        // "__reduce_ex__"
-    PyObject *reduce;           // "__reduce__"
-    PyObject *setstate;         // "__setstate__"
-    PyObject *reduce_tavrin;    // "__reduce_tavrin__"
-    PyObject *setstate_tavrin;  // "__setstate_tavrin__"
-    PyObject *pickle;           // "pickle"
-    PyObject *pickle_error;     // "PickleError"
+#define VM_PICKLE_NAME_FIELD(field, text) PyObject *field;
+    VM_PICKLE_NAMES(VM_PICKLE_NAME_FIELD)
+#undef VM_PICKLE_NAME_FIELD
 };
 extern Names names;
 int init_names();
