@@ -59,6 +59,4 @@ vm::ModuleFrame frame =
 
 }  // namespace vc
 
-PyMODINIT_FUNC PyInit_cookies(void) {
-    return vm::ModuleFrame::init<vc::frame>();
-}
+VM_MODULE_INIT(cookies, vc::frame)

@@ -75,6 +75,4 @@ vm::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_nam
 
 }  // namespace vx
 
-PyMODINIT_FUNC PyInit_exceptions(void) {
-    return vm::ModuleFrame::init<vx::frame>();
-}
+VM_MODULE_INIT(exceptions, vx::frame)

@@ -11,11 +11,9 @@ namespace vx {
 
 namespace {
 
-using vm::StateKind;
 using vm::StateMember;
 
-constexpr StateMember status_member{"status", offsetof(VelmoraHTTPException, status),
-                                    StateKind::int32};
+constexpr StateMember status_member = VM_STATE_MEMBER(VelmoraHTTPException, status, int32);
 
 // HTTPException and the subclasses that add no field.
 constexpr StateMember status_members[] = {status_member};
@@ -24,12 +22,12 @@ constexpr vm::StateLayout status_state =
 
 // The four types with a payload after the HTTPException record: the payload
 // field (named as in the record), then status.
-#define PAYLOAD_STATE(Record, field, kind, ...)                                               \
-    constexpr StateMember field##_members[] = {                                               \
-        {#field, offsetof(__pyx_obj_7velmora_10exceptions_##Record, field), StateKind::kind}, \
-        status_member,                                                                        \
-    };                                                                                        \
-    constexpr vm::StateLayout field##_state =                                                 \
+#define PAYLOAD_STATE(Record, field, kind, ...)                                 \
+    constexpr StateMember field##_members[] = {                                 \
+        VM_STATE_MEMBER(__pyx_obj_7velmora_10exceptions_##Record, field, kind), \
+        status_member,                                                          \
+    };                                                                          \
+    constexpr vm::StateLayout field##_state =                                   \
         vm::state_layout(field##_members, #field ", status", {__VA_ARGS__})
 
 PAYLOAD_STATE(BadRequestFormat, inner_exception, object, 0x819e913, 0x7ef201e, 0xe127518);

@@ -85,3 +85,9 @@ private:
         __VA_ARGS__                                                                  \
     }
 // clang-format on
+
+// The module's initialisation entry, PyInit_<name>, for the frame `frame`.
+#define VM_MODULE_INIT(name, frame)              \
+    PyMODINIT_FUNC PyInit_##name(void) {         \
+        return ::vm::ModuleFrame::init<frame>(); \
+    }

@@ -45,6 +45,12 @@ struct StateMember {
     StateKind kind;
 };
 
+// The member for the field `field` of `Record`, named as the field.
+// clang-format off
+#define VM_STATE_MEMBER(Record, field, kind) \
+    ::vm::StateMember{#field, offsetof(Record, field), ::vm::StateKind::kind}
+// clang-format on
+
 // First 28 bits of SHA-256, SHA-1 and MD5 of the member names joined by
 // blanks; the first is the one written.
 struct Checksums {

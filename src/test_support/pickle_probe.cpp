@@ -21,7 +21,6 @@ namespace probe {
 namespace {
 
 using vm::Ref;
-using vm::StateKind;
 
 struct ProbeObject {
     PyObject ob_base;
@@ -59,13 +58,13 @@ constexpr vm::PickleHooks probe_hooks{mode_member, "__pyx_t_7velmora_12_pickle_p
                                       imported_datetime};
 
 constexpr vm::StateMember probe_members[] = {
-    {"big", offsetof(ProbeObject, big), StateKind::int64},
-    {"mode", offsetof(ProbeObject, mode), StateKind::unsigned_enum},
-    {"obj", offsetof(ProbeObject, obj), StateKind::object},
-    {"on", offsetof(ProbeObject, on), StateKind::flag},
-    {"small", offsetof(ProbeObject, small), StateKind::int32},
-    {"text", offsetof(ProbeObject, text), StateKind::str_or_none},
-    {"when", offsetof(ProbeObject, when), StateKind::datetime_or_none},
+    VM_STATE_MEMBER(ProbeObject, big, int64),
+    VM_STATE_MEMBER(ProbeObject, mode, unsigned_enum),
+    VM_STATE_MEMBER(ProbeObject, obj, object),
+    VM_STATE_MEMBER(ProbeObject, on, flag),
+    VM_STATE_MEMBER(ProbeObject, small, int32),
+    VM_STATE_MEMBER(ProbeObject, text, str_or_none),
+    VM_STATE_MEMBER(ProbeObject, when, datetime_or_none),
 };
 constexpr vm::StateLayout probe_state =
     vm::state_layout(probe_members, "big, mode, obj, on, small, text, when",
@@ -182,6 +181,4 @@ vm::ModuleFrame frame = VM_MODULE_FRAME(_pickle_probe, .builtin_names = nullptr,
 
 }  // namespace probe
 
-PyMODINIT_FUNC PyInit__pickle_probe(void) {
-    return vm::ModuleFrame::init<probe::frame>();
-}
+VM_MODULE_INIT(_pickle_probe, probe::frame)
