@@ -47,8 +47,9 @@ struct StateMember {
 
 // The member for the field `field` of `Record`, named as the field.
 // clang-format off
-#define VM_STATE_MEMBER(Record, field, kind) \
-    ::vm::StateMember{#field, offsetof(Record, field), ::vm::StateKind::kind}
+#define VM_STATE_MEMBER(Record, field, kind)          \
+    ::vm::StateMember{#field, offsetof(Record, field), \
+                      ::vm::StateKind::kind}
 // clang-format on
 
 // First 28 bits of SHA-256, SHA-1 and MD5 of the member names joined by
