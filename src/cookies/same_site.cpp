@@ -15,18 +15,17 @@ namespace {
 
 // CookieSameSiteMode as the module body created it, and the four members read
 // from it. The name is still looked up on every call; only when the lookup
-// finds this very class, and the class, its metaclass and the member's type
-// are all unchanged since the member was read (the version tag of a type
-// changes whenever it or one of its bases is modified), is the member read
-// then reused. A member is kept only when attribute lookup provably returns
-// the very object in the class dictionary (see cacheable).
+// finds this very class, and the class and its metaclass are unchanged since
+// the member was read (the version tag of a type changes whenever it or one
+// of its bases is modified), and the member still has the type it had then,
+// is the member read then reused. A member is kept only when attribute lookup
+// provably returns the very object in the class dictionary (see cacheable).
 struct MemberCache {
     PyObject *mode = nullptr;
     PyObject *members[4] = {};
-    unsigned int versions[4] = {};              // the class's tag when the member was read
-    unsigned int meta_versions[4] = {};         // its metaclass's tag then
-    PyTypeObject *member_types[4] = {};         // the member's type then
-    unsigned int member_type_versions[4] = {};  // and that type's tag
+    unsigned int versions[4] = {};       // the class's tag when the member was read
+    unsigned int meta_versions[4] = {};  // its metaclass's tag then
+    PyTypeObject *member_types[4] = {};  // the member's type then
 };
 MemberCache cache;
 
@@ -39,7 +38,6 @@ void reset_cache(PyObject *mode) {
         cache.versions[code] = 0;
         cache.meta_versions[code] = 0;
         cache.member_types[code] = nullptr;
-        cache.member_type_versions[code] = 0;
     }
 }
 
@@ -49,10 +47,16 @@ void reset_cache(PyObject *mode) {
 // none of its classes defines the name (so no metaclass descriptor or
 // attribute takes part), and the class dictionary entry found along the MRO
 // is `member` itself, whose type has no __get__ (so no descriptor of the
-// class ran or will run). 1, 0, or -1 with an exception set.
+// class ran) and cannot gain one unnoticed: it is the class itself, whose tag
+// is compared, or a type whose attributes cannot change. 1, 0, or -1 with an
+// exception set.
 int cacheable(PyTypeObject *type, PyTypeObject *meta, PyObject *name, PyObject *member) {
     if (meta->tp_getattro != PyType_Type.tp_getattro) return 0;
-    if (Py_TYPE(member)->tp_descr_get) return 0;
+    PyTypeObject *member_type = Py_TYPE(member);
+    if (member_type->tp_descr_get) return 0;
+    if (member_type != type && !PyType_HasFeature(member_type, Py_TPFLAGS_IMMUTABLETYPE)) {
+        return 0;
+    }
     PyObject *found;
     int rc = vm::find_in_mro(meta, name, &found);
     Py_XDECREF(found);
@@ -78,8 +82,7 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
     PyTypeObject *meta = Py_TYPE(mode);
     if (cache.versions[code] != 0 && cache.versions[code] == type->tp_version_tag &&
         cache.meta_versions[code] == meta->tp_version_tag &&
-        Py_TYPE(cache.members[code]) == cache.member_types[code] &&
-        cache.member_types[code]->tp_version_tag == cache.member_type_versions[code]) {
+        Py_TYPE(cache.members[code]) == cache.member_types[code]) {
         return Py_NewRef(cache.members[code]);
     }
     // Held: the lookup below may run code that assigns the class's __class__.
@@ -94,19 +97,15 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
     if (!member) return nullptr;
     if (!tagged || !unchanged(mode, meta, version, meta_version)) return member.release();
     PyTypeObject *member_type = Py_TYPE(member.get());
-    Ref member_type_ref = Ref::borrow(reinterpret_cast<PyObject *>(member_type));
-    if (!PyUnstable_Type_AssignVersionTag(member_type)) return member.release();
-    const unsigned int member_version = member_type->tp_version_tag;
     int keep = cacheable(type, meta, name, member.get());
     if (keep < 0) return nullptr;
     // Judged again: the dictionary walks may have run code that changed a type.
     if (keep && unchanged(mode, meta, version, meta_version) &&
-        Py_TYPE(member.get()) == member_type && member_type->tp_version_tag == member_version) {
+        Py_TYPE(member.get()) == member_type) {
         Py_XSETREF(cache.members[code], member.new_ref());
         cache.versions[code] = version;
         cache.meta_versions[code] = meta_version;
         cache.member_types[code] = member_type;
-        cache.member_type_versions[code] = member_version;
     }
     return member.release();
 }
