@@ -3,7 +3,7 @@
 // pass them verbatim to PyCapsule_GetPointer, so they never change.
 #include "cookies/functions.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
+#include "cookies/module.hpp"
 #include "module_support/ref.hpp"
 
 #include <type_traits>

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "cookies/state.hpp"
+#include "velmora/cookies.h"
 
 namespace vc {
 
@@ -16,6 +16,15 @@ inline VelmoraCookie *as_cookie(PyObject *object) {
 inline PyObject *as_object(VelmoraCookie *cookie) {
     return reinterpret_cast<PyObject *>(cookie);
 }
+
+// The Cookie type object (cookie_type.cpp), held for the life of the
+// process; never looked up by name.
+extern PyTypeObject Cookie_type;
+
+// Full name of Cookie in conversion errors.
+inline constexpr const char kCookieTypeName[] = "velmora.cookies.Cookie";
+// Name of the native SameSite enumeration in conversion errors.
+inline constexpr const char kSameSiteTypeName[] = "CookieSameSiteMode";
 
 // Constructor parameters, in order.
 enum CookieParam : int {
@@ -58,17 +67,11 @@ PyObject *same_site_member(uint32_t code);
 //
 // A same_site code: any integer from 0 to 4294967295 (members included).
 bool to_same_site_code(PyObject *value, uint32_t *out);
-// datetime.datetime as imported by the module body; nullptr with an
-// ImportError when the body never got that far (an abandoned import).
-PyTypeObject *datetime_type();
 // None, or a datetime.datetime (subclasses included); otherwise
 // "%.1sCannot convert %.200s to %.200s".
 bool check_expires_value(PyObject *value);
 // The limit on the UTF-8 length of a cookie value: `value.encode()` longer
 // than 4096 raises CookieValueExceedsMaximumLength. Meant for true values.
 bool check_value_length(PyObject *value);
-
-// Raises CookieValueExceedsMaximumLength() (errors.cpp).
-void raise_value_too_long();
 
 }  // namespace vc

@@ -1,6 +1,7 @@
 // The constants of the Cookie type and its errors.
+#include "cookies/cookie_constants.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
+#include "velmora/cookies.h"
 
 namespace vc {
 
@@ -29,9 +30,9 @@ int init_cookie_constants() {
         !intern(c.same_site_names[VELMORA_SAME_SITE_STRICT], "STRICT") ||
         !intern(c.same_site_names[VELMORA_SAME_SITE_NONE], "NONE") || !intern(c.empty_str, "") ||
         !intern(c.max_length_message, kMaxLengthMessage) || !intern(c.strftime, "strftime") ||
-        !intern(c.replace, "replace") || !intern(c.index, "index") || !intern(c.quote, "quote") ||
-        !intern(c.unquote, "unquote") ||
-        !intern(c.parsedate_to_datetime, "parsedate_to_datetime") ||
+        !intern(c.replace, "replace") || !intern(c.index, "index") ||
+        !intern(c.quote_name, "quote") || !intern(c.unquote_name, "unquote") ||
+        !intern(c.parsedate_to_datetime_name, "parsedate_to_datetime") ||
         !intern(c.date_template, "%a, %d %b %Y %H:%M:%S GMT")) {
         return -1;
     }

@@ -1,4 +1,5 @@
 // Cookie's clone (Python method and method-table slot), repr and comparison.
+#include "cookies/cookie_constants.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "module_support/args.hpp"
@@ -61,7 +62,7 @@ bool is_builtin_clone(PyObject *method) {
 
 // An object as f-string text: a str unchanged, anything else formatted with
 // the empty format string, as format(object, "") does.
-PyObject *text_of(PyObject *object) {
+PyObject *new_formatted_text(PyObject *object) {
     if (PyUnicode_CheckExact(object)) return Py_NewRef(object);
     return PyObject_Format(object, constants.empty_str);
 }
@@ -103,7 +104,7 @@ PyObject *cookie_equals(PyObject *self, PyObject *other) {
     if (!self_name) return nullptr;
     Ref names_equal = Ref::steal(PyObject_RichCompare(other_name.get(), self_name.get(), Py_EQ));
     if (!names_equal) return nullptr;
-    int truth = vm::truth_of(names_equal.get());
+    int truth = vm::is_true(names_equal.get());
     if (truth < 0) return nullptr;
     if (!truth) return names_equal.release();
     Ref other_value = Ref::steal(PyObject_GetAttr(other, constants.value));
@@ -137,13 +138,13 @@ VelmoraCookie *cookie_clone(VelmoraCookie *self, int skip_dispatch) {
 PyObject *cookie_repr(PyObject *self) {
     Ref name = Ref::steal(PyObject_GetAttr(self, constants.name));
     if (!name) return nullptr;
-    Ref name_text = Ref::steal(text_of(name.get()));
+    Ref name_text = Ref::steal(new_formatted_text(name.get()));
     if (!name_text) return nullptr;
     Ref value = Ref::steal(PyObject_GetAttr(self, constants.value));
     if (!value) return nullptr;
     Ref head = Ref::steal(first_three(value.get()));
     if (!head) return nullptr;
-    Ref head_text = Ref::steal(text_of(head.get()));
+    Ref head_text = Ref::steal(new_formatted_text(head.get()));
     if (!head_text) return nullptr;
     return PyUnicode_FromFormat("<Cookie %U: %U...>", name_text.get(), head_text.get());
 }
@@ -157,7 +158,7 @@ PyObject *cookie_richcompare(PyObject *self, PyObject *other, int op) {
     Ref other_ref = Ref::borrow(other);
     Ref equal = Ref::steal(cookie_equals(self, other));
     if (!equal || op == Py_EQ || equal.get() == Py_NotImplemented) return equal.release();
-    int truth = vm::truth_of(equal.get());
+    int truth = vm::is_true(equal.get());
     if (truth < 0) return nullptr;
     return PyBool_FromLong(!truth);
 }

@@ -1,6 +1,9 @@
 // The nine properties of Cookie. Every setter converts and checks the new
 // value before it stores anything, so a failed assignment leaves the field
 // as it was.
+#include "cookies/cookie_constants.hpp"
+#include "cookies/imported_types.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "module_support/args.hpp"
@@ -91,7 +94,7 @@ int set_path(PyObject *self, PyObject *value, void *) {
 
 int set_flag(int32_t &field, PyObject *value) {
     if (!value) return raise_not_deletable();
-    int flag = vm::truth_of(value);
+    int flag = vm::is_true(value);
     if (flag < 0) return -1;
     field = flag;
     return 0;
@@ -145,7 +148,7 @@ int set_same_site(PyObject *self, PyObject *value, void *) {
 
 int cookie_set_name(PyObject *self, PyObject *value, void *) {
     if (!value) return raise_not_deletable();
-    int truth = vm::truth_of(value);
+    int truth = vm::is_true(value);
     if (truth < 0) return -1;
     if (!truth) {
         PyErr_SetString(PyExc_ValueError, "A cookie name is required");
@@ -163,7 +166,7 @@ int cookie_set_name(PyObject *self, PyObject *value, void *) {
 // missing encode method, a false one on the type check.
 int cookie_set_value(PyObject *self, PyObject *value, void *) {
     if (!value) return raise_not_deletable();
-    int truth = vm::truth_of(value);
+    int truth = vm::is_true(value);
     if (truth < 0) return -1;
     if (truth && !check_value_length(value)) return -1;
     if (!is_str_or_none(value)) {
@@ -196,14 +199,6 @@ bool check_value_length(PyObject *value) {
         return false;
     }
     return true;
-}
-
-PyTypeObject *datetime_type() {
-    if (!imported.datetime) {
-        PyErr_SetString(PyExc_ImportError,
-                        "velmora.cookies did not finish importing datetime.datetime");
-    }
-    return imported.datetime;
 }
 
 bool check_expires_value(PyObject *value) {

@@ -1,11 +1,14 @@
 // The Cookie type object: record, allocation, garbage collection and the
 // constructor, with its vectorcall entry for calls of the type itself.
+#include "cookies/cookie_constants.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/cookie_parts.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/args.hpp"
 #include "module_support/convert.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 #include "module_support/truth.hpp"
 #include "module_support/type_call.hpp"
 #include "module_support/type_dict.hpp"
@@ -63,8 +66,8 @@ struct CookieArgs : vm::BoundArgs<kCookieParamCount> {
                     nullptr) {}
 };
 
-int flag_of(PyObject *value) {
-    return value ? vm::truth_of(value) : 0;
+int flag_or_false(PyObject *value) {
+    return value ? vm::is_true(value) : 0;
 }
 
 // Runs `self.<name> = value`: the property of Cookie itself directly, since
@@ -77,9 +80,9 @@ int assign(PyObject *self, PyObject *attr, setter own_setter, PyObject *value) {
 // The constructor body, in its order: flags, max_age, same_site, the type
 // checks, the name and value setters, then direct stores.
 int init_from_values(PyObject *self, PyObject *const *values) {
-    int http_only = flag_of(values[kParamHttpOnly]);
+    int http_only = flag_or_false(values[kParamHttpOnly]);
     if (http_only < 0) return -1;
-    int secure = flag_of(values[kParamSecure]);
+    int secure = flag_or_false(values[kParamSecure]);
     if (secure < 0) return -1;
     int64_t max_age = -1;
     if (values[kParamMaxAge] && !vm::to_int64(values[kParamMaxAge], &max_age)) return -1;
@@ -156,23 +159,24 @@ int cookie_clear(PyObject *self) {
 }
 
 void define_cookie_type() {
-    PyTypeObject &type = Cookie_type;
-    type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    type.tp_name = "velmora.cookies.Cookie";
-    type.tp_basicsize = sizeof(VelmoraCookie);
-    type.tp_dealloc = cookie_dealloc;
-    type.tp_repr = cookie_repr;
-    // Equality without hashing: cookies are mutable.
-    type.tp_hash = PyObject_HashNotImplemented;
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    type.tp_traverse = cookie_traverse;
-    type.tp_clear = cookie_clear;
-    type.tp_richcompare = cookie_richcompare;
-    type.tp_methods = cookie_methods;
-    type.tp_getset = cookie_getset;
-    type.tp_init = cookie_tp_init;
-    type.tp_new = cookie_tp_new;
-    type.tp_vectorcall = cookie_vectorcall;
+    vm::define_type(Cookie_type,
+                    {
+                        .name = "velmora.cookies.Cookie",
+                        .basicsize = sizeof(VelmoraCookie),
+                        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                        .dealloc = cookie_dealloc,
+                        .repr = cookie_repr,
+                        // Equality without hashing: cookies are mutable.
+                        .hash = PyObject_HashNotImplemented,
+                        .traverse = cookie_traverse,
+                        .clear = cookie_clear,
+                        .richcompare = cookie_richcompare,
+                        .methods = cookie_methods,
+                        .getset = cookie_getset,
+                        .init = cookie_tp_init,
+                        .new_ = cookie_tp_new,
+                        .vectorcall = cookie_vectorcall,
+                    });
 }
 
 }  // namespace

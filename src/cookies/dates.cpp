@@ -5,8 +5,12 @@
 // Both directions have a native path for the common case, taken only when
 // nothing observable can tell it from the calls into Python it replaces.
 #include "cookies/cookie.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/date_text.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/functions.hpp"
+#include "cookies/imported_types.hpp"
+#include "cookies/stdlib_bindings.hpp"
 #include "module_support/args.hpp"
 #include "module_support/ref.hpp"
 
@@ -98,19 +102,8 @@ PyObject *datetime_from_cookie_text(std::string_view bytes) {
     Ref naive = Ref::steal(
         PyObject_VectorcallMethod(constants.replace, call_args, 1, constants.tzinfo_kwnames));
     if (!naive) return nullptr;
-    if (naive.get() != Py_None) {
-        PyTypeObject *datetime = datetime_type();
-        if (!datetime) return nullptr;
-        if (!PyObject_TypeCheck(naive.get(), datetime)) {
-            vm::raise_cannot_convert(naive.get(), datetime->tp_name);
-            return nullptr;
-        }
-    }
+    if (!vm::check_none_or_instance(naive.get(), datetime_type)) return nullptr;
     return naive.release();
-}
-
-void raise_none_has_no(const char *attribute) {
-    PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", attribute);
 }
 
 PyObject *datetime_to_cookie_format(PyDateTime_DateTime *value, int) {

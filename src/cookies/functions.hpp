@@ -35,8 +35,4 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int skip_dispatch);
 // Set-Cookie writing (writer.cpp).
 PyObject *write_cookie_for_response(VelmoraCookie *cookie);
 
-// Raises AttributeError "'NoneType' object has no attribute '<name>'", the
-// error a method call on None gives.
-void raise_none_has_no(const char *attribute);
-
 }  // namespace vc

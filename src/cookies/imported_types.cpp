@@ -3,8 +3,8 @@
 #include <Python.h>
 #include <datetime.h>
 
+#include "cookies/imported_types.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
 #include "module_support/import_type.hpp"
 
 namespace vc {
@@ -30,6 +30,14 @@ const TypeImport type_imports[] = {
 };
 
 }  // namespace
+
+PyTypeObject *datetime_type() {
+    if (!imported.datetime) {
+        PyErr_SetString(PyExc_ImportError,
+                        "velmora.cookies did not finish importing datetime.datetime");
+    }
+    return imported.datetime;
+}
 
 int import_standard_types() {
     for (const TypeImport &row : type_imports) {

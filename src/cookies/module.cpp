@@ -1,6 +1,8 @@
 // velmora.cookies: module frame and module body.
+#include "cookies/module.hpp"
+#include "cookies/cookie.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
 
 // An embedding program may set this before importing the module to have it
 // run as its main module.
@@ -51,22 +53,10 @@ const char *const builtin_names[] = {"super", "NotImplemented", nullptr};
 
 }  // namespace
 
-vm::ModuleFrame frame{
-    .short_name = "cookies",
-    .dotted_name = "velmora.cookies",
-    .reinit_error =
-        "Module 'cookies' has already been imported. Re-initialisation is not supported.",
-    .init_frame = "init velmora.cookies",
-    .source_file = "velmora/cookies",
-    .main_flag = &__pyx_module_is_main_velmora__cookies,
-    .builtin_names = builtin_names,
-    .init_constants = init_constants,
-    .body = body,
-    .cache_names = true,
-};
+vm::ModuleFrame frame =
+    VM_MODULE_FRAME(cookies, .builtin_names = builtin_names, .init_constants = init_constants,
+                    .body = body, .cache_names = true);
 
 }  // namespace vc
 
-PyMODINIT_FUNC PyInit_cookies(void) {
-    return vm::ModuleFrame::init<vc::frame>();
-}
+VM_MODULE_INIT(cookies, vc::frame)

@@ -3,11 +3,15 @@
 // same_site_mode_from_bytes. The byte-level rules live in header_scan.hpp;
 // this file turns what they find into Python objects.
 #include "cookies/cookie.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/cookie_parts.hpp"
+#include "cookies/errors.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/header_scan.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/max_age_text.hpp"
 #include "cookies/percent.hpp"
+#include "cookies/stdlib_bindings.hpp"
 #include "module_support/convert.hpp"
 #include "module_support/ref.hpp"
 
@@ -65,40 +69,6 @@ PyObject *unquoted_text(std::string_view bytes) {
     if (!text) return nullptr;
     if (native) return unquote_valid_utf8(text.get(), bytes);
     return PyObject_CallOneArg(unquote.get(), text.get());
-}
-
-// ValueError "Invalid name=value fragment: b'...'", raised while the
-// ValueError of the failed search for "=" is being handled, as the
-// interpreter would chain them.
-void raise_invalid_pair(std::string_view fragment) {
-    Ref fragment_bytes = Ref::steal(bytes_of(fragment));
-    if (!fragment_bytes) return;
-    Ref equals = Ref::steal(bytes_of("="));
-    if (!equals) return;
-    Ref found = Ref::steal(split_value(fragment_bytes.get(), equals.get()));
-    if (found) {
-        PyErr_SetString(PyExc_SystemError, "a fragment without '=' was split at '='");
-        return;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return;
-    PyObject *search_error = PyErr_GetRaisedException();
-    Ref text = Ref::steal(PyObject_Repr(fragment_bytes.get()));
-    Ref message =
-        text ? Ref::steal(PyUnicode_FromFormat("Invalid name=value fragment: %U", text.get()))
-             : Ref();
-    Ref error = message ? Ref::steal(PyObject_CallOneArg(PyExc_ValueError, message.get())) : Ref();
-    if (!error) {
-        // The failure to build the error replaces it; the search error is
-        // its context.
-        PyObject *failure = PyErr_GetRaisedException();
-        PyException_SetContext(failure, search_error);
-        PyErr_SetRaisedException(failure);
-        return;
-    }
-    // Set as it is: the search error is its context, and the search error
-    // already carries whatever the caller was handling.
-    PyException_SetContext(error.get(), search_error);
-    PyErr_SetRaisedException(error.release());
 }
 
 // The code of a CookieSameSiteMode member as the constructor would convert

@@ -1,5 +1,8 @@
 // Pickle states of the velmora.cookies types. Stored pickles carry these
 // checksums, so a change of the Cookie record needs new ones.
+#include "cookies/module.hpp"
+#include "cookies/errors.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/pickle.hpp"
@@ -10,21 +13,20 @@ namespace vc {
 
 namespace {
 
-using vm::StateKind;
 using vm::StateMember;
 
 constexpr vm::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, datetime_type};
 
 constexpr StateMember cookie_members[] = {
-    {"_name", offsetof(VelmoraCookie, _name), StateKind::str_or_none},
-    {"_value", offsetof(VelmoraCookie, _value), StateKind::str_or_none},
-    {"domain", offsetof(VelmoraCookie, domain), StateKind::str_or_none},
-    {"expires", offsetof(VelmoraCookie, expires), StateKind::datetime_or_none},
-    {"http_only", offsetof(VelmoraCookie, http_only), StateKind::flag},
-    {"max_age", offsetof(VelmoraCookie, max_age), StateKind::int64},
-    {"path", offsetof(VelmoraCookie, path), StateKind::str_or_none},
-    {"same_site", offsetof(VelmoraCookie, same_site), StateKind::unsigned_enum},
-    {"secure", offsetof(VelmoraCookie, secure), StateKind::flag},
+    VM_STATE_MEMBER(VelmoraCookie, _name, str_or_none),
+    VM_STATE_MEMBER(VelmoraCookie, _value, str_or_none),
+    VM_STATE_MEMBER(VelmoraCookie, domain, str_or_none),
+    VM_STATE_MEMBER(VelmoraCookie, expires, datetime_or_none),
+    VM_STATE_MEMBER(VelmoraCookie, http_only, flag),
+    VM_STATE_MEMBER(VelmoraCookie, max_age, int64),
+    VM_STATE_MEMBER(VelmoraCookie, path, str_or_none),
+    VM_STATE_MEMBER(VelmoraCookie, same_site, unsigned_enum),
+    VM_STATE_MEMBER(VelmoraCookie, secure, flag),
 };
 constexpr vm::StateLayout cookie_state = vm::state_layout(
     cookie_members, "_name, _value, domain, expires, http_only, max_age, path, same_site, secure",
@@ -41,16 +43,10 @@ vm::PickleType cookie_pickles[] = {
     VM_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
 };
 
-vm::PickleType &row_of(PyTypeObject *type) {
-    if (type == &Cookie_type) return cookie_pickles[kCookie];
-    if (type == &CookieError_type) return cookie_pickles[kCookieError];
-    return cookie_pickles[kValueTooLong];
-}
-
 }  // namespace
 
 int prepare_type_pickling(PyTypeObject *type) {
-    return vm::prepare_pickling(frame, row_of(type));
+    return vm::prepare_pickling(frame, cookie_pickles, type);
 }
 
 int bind_error_state_methods() {

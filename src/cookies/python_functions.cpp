@@ -2,6 +2,8 @@
 // in front of the native entries, which get the flag 1.
 #include "cookies/cookie.hpp"
 #include "cookies/functions.hpp"
+#include "cookies/imported_types.hpp"
+#include "cookies/module.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/args.hpp"
 #include "module_support/ref.hpp"
@@ -58,9 +60,7 @@ PyMethodDef parse_def{"parse_cookie", as_method(py_parse_cookie), kFastcall, nul
 // A module-level function: __module__ "velmora.cookies", __qualname__ its
 // name, no docstring.
 int bind_function(PyMethodDef &def) {
-    Ref module_name = Ref::steal(PyUnicode_FromString(frame.dotted_name));
-    if (!module_name) return -1;
-    Ref function = Ref::steal(PyCMethod_New(&def, nullptr, module_name.get(), nullptr));
+    Ref function = Ref::steal(PyCMethod_New(&def, nullptr, frame.module_name, nullptr));
     if (!function) return -1;
     return frame.bind(def.ml_name, function.get());
 }

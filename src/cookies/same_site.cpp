@@ -1,8 +1,11 @@
 // CookieSameSiteMode: the Python IntEnum of the SameSite codes, and the
 // conversion of a native code into its member.
+#include "cookies/module.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/cookie.hpp"
 #include "cookies/module_steps.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/type_dict.hpp"
 
 namespace vc {
 
@@ -12,14 +15,17 @@ namespace {
 
 // CookieSameSiteMode as the module body created it, and the four members read
 // from it. The name is still looked up on every call; only when the lookup
-// finds this very class, unchanged since the member was read (the version
-// tags of the class and of its metaclass change whenever either or one of
-// their bases is modified), is the member read then reused.
+// finds this very class, and the class and its metaclass are unchanged since
+// the member was read (the version tag of a type changes whenever it or one
+// of its bases is modified), and the member still has the type it had then,
+// is the member read then reused. A member is kept only when attribute lookup
+// provably returns the very object in the class dictionary (see cacheable).
 struct MemberCache {
     PyObject *mode = nullptr;
     PyObject *members[4] = {};
     unsigned int versions[4] = {};       // the class's tag when the member was read
     unsigned int meta_versions[4] = {};  // its metaclass's tag then
+    PyTypeObject *member_types[4] = {};  // the member's type then
 };
 MemberCache cache;
 
@@ -31,7 +37,42 @@ void reset_cache(PyObject *mode) {
         Py_CLEAR(cache.members[code]);
         cache.versions[code] = 0;
         cache.meta_versions[code] = 0;
+        cache.member_types[code] = nullptr;
     }
+}
+
+// Whether attribute lookup of `name` on the class `type` gives `member`, the
+// object it just gave, on every later call while the three version tags stay
+// as they are: the metaclass looks attributes up as `type` itself does and
+// none of its classes defines the name (so no metaclass descriptor or
+// attribute takes part), and the class dictionary entry found along the MRO
+// is `member` itself, whose type has no __get__ (so no descriptor of the
+// class ran) and cannot gain one unnoticed: it is the class itself, whose tag
+// is compared, or a type whose attributes cannot change. 1, 0, or -1 with an
+// exception set.
+int cacheable(PyTypeObject *type, PyTypeObject *meta, PyObject *name, PyObject *member) {
+    if (meta->tp_getattro != PyType_Type.tp_getattro) return 0;
+    PyTypeObject *member_type = Py_TYPE(member);
+    if (member_type->tp_descr_get) return 0;
+    if (member_type != type && !PyType_HasFeature(member_type, Py_TPFLAGS_IMMUTABLETYPE)) {
+        return 0;
+    }
+    PyObject *found;
+    int rc = vm::find_in_mro(meta, name, &found);
+    Py_XDECREF(found);
+    if (rc != 0) return rc < 0 ? -1 : 0;
+    rc = vm::find_in_mro(type, name, &found);
+    if (rc <= 0) return rc;
+    Py_DECREF(found);
+    return found == member ? 1 : 0;
+}
+
+// Whether the class and its metaclass are as they were when their tags were read.
+bool unchanged(PyObject *mode, PyTypeObject *meta, unsigned int version,
+               unsigned int meta_version) {
+    return Py_TYPE(mode) == meta &&
+           reinterpret_cast<PyTypeObject *>(mode)->tp_version_tag == version &&
+           meta->tp_version_tag == meta_version;
 }
 
 // The member of `mode` (found by the lookup) for a code from 0 to 3.
@@ -40,7 +81,8 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
     auto *type = reinterpret_cast<PyTypeObject *>(mode);
     PyTypeObject *meta = Py_TYPE(mode);
     if (cache.versions[code] != 0 && cache.versions[code] == type->tp_version_tag &&
-        cache.meta_versions[code] == meta->tp_version_tag) {
+        cache.meta_versions[code] == meta->tp_version_tag &&
+        Py_TYPE(cache.members[code]) == cache.member_types[code]) {
         return Py_NewRef(cache.members[code]);
     }
     // Held: the lookup below may run code that assigns the class's __class__.
@@ -50,16 +92,22 @@ PyObject *named_member(PyObject *mode, uint32_t code) {
         PyUnstable_Type_AssignVersionTag(type) && PyUnstable_Type_AssignVersionTag(meta);
     const unsigned int version = type->tp_version_tag;
     const unsigned int meta_version = meta->tp_version_tag;
-    PyObject *member = PyObject_GetAttr(mode, constants.same_site_names[code]);
+    PyObject *name = constants.same_site_names[code];
+    Ref member = Ref::steal(PyObject_GetAttr(mode, name));
     if (!member) return nullptr;
-    // Kept only if the lookup itself changed neither class.
-    if (tagged && Py_TYPE(mode) == meta && version == type->tp_version_tag &&
-        meta_version == meta->tp_version_tag) {
-        Py_XSETREF(cache.members[code], Py_NewRef(member));
+    if (!tagged || !unchanged(mode, meta, version, meta_version)) return member.release();
+    PyTypeObject *member_type = Py_TYPE(member.get());
+    int keep = cacheable(type, meta, name, member.get());
+    if (keep < 0) return nullptr;
+    // Judged again: the dictionary walks may have run code that changed a type.
+    if (keep && unchanged(mode, meta, version, meta_version) &&
+        Py_TYPE(member.get()) == member_type) {
+        Py_XSETREF(cache.members[code], member.new_ref());
         cache.versions[code] = version;
         cache.meta_versions[code] = meta_version;
+        cache.member_types[code] = member_type;
     }
-    return member;
+    return member.release();
 }
 
 // The private base of CookieSameSiteMode. Codes that name no mode (a cookie
@@ -91,8 +139,7 @@ constexpr const char kBaseName[] = "_CookieSameSiteModeBase";
 PyObject *create_base(PyObject *int_enum) {
     Ref globals = Ref::steal(PyDict_New());
     if (!globals) return nullptr;
-    Ref module_name = Ref::steal(PyUnicode_FromString(frame.dotted_name));
-    if (!module_name || PyDict_SetItemString(globals.get(), "__name__", module_name.get()) < 0 ||
+    if (PyDict_SetItemString(globals.get(), "__name__", frame.module_name) < 0 ||
         PyDict_SetItemString(globals.get(), "__builtins__", frame.builtins) < 0 ||
         PyDict_SetItemString(globals.get(), "IntEnum", int_enum) < 0) {
         return nullptr;
@@ -126,6 +173,10 @@ PyObject *enum_module_name() {
     PyObject *found;
     int rc = PyDict_GetItemStringRef(frame.dict, "__module__", &found);
     if (rc != 0) return found;  // the entry, or nullptr on error
+    // A str of its own rather than the frame's interned name, which the
+    // reconstructors carry: pickle writes an object it has seen before in the
+    // same pickle as a back-reference, so sharing the object would change the
+    // bytes of every Cookie pickle from those that stored pickles hold.
     return PyUnicode_FromString(frame.dotted_name);
 }
 

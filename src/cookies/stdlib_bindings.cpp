@@ -12,8 +12,11 @@
 // the stand-ins that depend on it off until it is restored. Whatever cannot
 // be watched (no watcher left, a key that is not an exact str, a dictionary
 // cleared or cloned, a function or class changed) turns them off for good.
+#include "cookies/stdlib_bindings.hpp"
+
+#include "cookies/cookie_constants.hpp"
+#include "cookies/imported_types.hpp"
 #include "cookies/module_steps.hpp"
-#include "cookies/state.hpp"
 #include "module_support/ref.hpp"
 
 #include <cstddef>
@@ -610,10 +613,10 @@ int bind_url_quoting() {
     const char *const names[] = {"quote", "unquote"};
     Ref found[2];
     if (import_from("urllib.parse", names, found) < 0) return -1;
-    if (bind_remembered(constants.quote, found[0], bound.quote) < 0) return -1;
-    if (bind_remembered(constants.unquote, found[1], bound.unquote) < 0) return -1;
-    slots.quote = frame.names.slot(constants.quote);
-    slots.unquote = frame.names.slot(constants.unquote);
+    if (bind_remembered(constants.quote_name, found[0], bound.quote) < 0) return -1;
+    if (bind_remembered(constants.unquote_name, found[1], bound.unquote) < 0) return -1;
+    slots.quote = frame.names.slot(constants.quote_name);
+    slots.unquote = frame.names.slot(constants.unquote_name);
     if (!slots.quote || !slots.unquote) {
         PyErr_SetString(PyExc_SystemError, "no room for the cached names");
         return -1;
@@ -627,11 +630,11 @@ int bind_date_parser() {
     const char *const names[] = {"parsedate_to_datetime"};
     Ref found[1];
     if (import_from("email.utils", names, found) < 0) return -1;
-    if (bind_remembered(constants.parsedate_to_datetime, found[0], bound.parsedate_to_datetime) <
-        0) {
+    if (bind_remembered(constants.parsedate_to_datetime_name, found[0],
+                        bound.parsedate_to_datetime) < 0) {
         return -1;
     }
-    slots.parsedate_to_datetime = frame.names.slot(constants.parsedate_to_datetime);
+    slots.parsedate_to_datetime = frame.names.slot(constants.parsedate_to_datetime_name);
     if (!slots.parsedate_to_datetime) {
         PyErr_SetString(PyExc_SystemError, "no room for the cached names");
         return -1;

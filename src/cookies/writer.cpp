@@ -1,8 +1,10 @@
 // The Set-Cookie writer: one Cookie to the value of a Set-Cookie header.
 #include "cookies/cookie.hpp"
+#include "cookies/cookie_constants.hpp"
 #include "cookies/date_text.hpp"
 #include "cookies/functions.hpp"
 #include "cookies/percent.hpp"
+#include "cookies/stdlib_bindings.hpp"
 #include "module_support/ref.hpp"
 #include "module_support/truth.hpp"
 
@@ -256,7 +258,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
 bool write_expires(Writer &w, VelmoraCookie *cookie) {
     // Held across the calls into Python, which may replace the field.
     Ref expires = Ref::borrow(cookie->expires);
-    int truth = vm::truth_of(expires.get());
+    int truth = vm::is_true(expires.get());
     if (truth <= 0) return truth == 0;
     if (datetime_capi && format_natively(expires.get(), w.date)) {
         w.literal("Expires=", true);

@@ -49,27 +49,12 @@ extern PyTypeObject InvalidExceptionHandler_type;
 void define_framework_error_types();
 int init_framework_error_constants();
 
-// HTTPException.__init__ on arguments already bound (borrowed): converts the
-// status, checks the message, runs the __init__ that follows HTTPException in
-// the instance's MRO with (message,) and then stores the status. `own_type`
-// says that the instance's type is one of this module's, so that what follows
-// is the exception base's __init__. 0, or -1 with an exception set.
-int http_exception_init_bound(PyObject *self, PyObject *status, PyObject *message, bool own_type);
-// The same from the converted status on. `message_args`, when not nullptr, is
-// a prebuilt (message,) to pass on.
-int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
-                                  PyObject *message_args, bool own_type);
 // super(cls, self).__init__(status, message) for a class whose base is
 // HTTPException: HTTPException.__init__ runs directly when it is the one that
 // follows `cls` for this instance, the generic call runs otherwise.
-// `message_args` as above.
-int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
-                             PyObject *message_args = nullptr);
-// The exception base's __init__ (it sets `args`).
-int exception_base_init(PyObject *self, PyObject *args);
-
-// Shared by the type definitions of this module.
-void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
-                           initproc init, PyGetSetDef *getset);
+// `message_args`, when not nullptr, is a prebuilt (message,) for the
+// exception base. 0, or -1 with an exception set.
+int init_next_with_status(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
+                          PyObject *message_args = nullptr);
 
 }  // namespace vx

@@ -6,10 +6,9 @@
 #include "module_support/args.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
-#include <iterator>
-#include <utility>
 
 namespace vx {
 
@@ -41,19 +40,10 @@ FixedMessageError fixed_message_errors[] = {
      "signature: async def handler(app: Application, request: Request, exc: Exception)"},
 };
 
-const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
-
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
+    if (vm::bind_no_init_args(args, kwds) < 0) return -1;
     return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
-}
-
-template <std::size_t... I>
-void define_fixed_message_errors(std::index_sequence<I...>) {
-    (define_exception_type(*fixed_message_errors[I].type, fixed_message_errors[I].name,
-                           sizeof(PyBaseExceptionObject), &fixed_message_init<I>, nullptr),
-     ...);
 }
 
 // ---- Errors with the caller's message ---------------------------------------
@@ -84,26 +74,18 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
     vm::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
-    if (!vm::check_param(cls.signature, 0, bound[0])) return -1;
-    Ref base_args = Ref::steal(PyTuple_Pack(1, bound[0]));
-    if (!base_args) return -1;
-    if (vm::call_next_init(cls.type, self, base_args.get()) < 0) return -1;
+    if (vm::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0) return -1;
     if (!cls.keeps_inner_exception) return 0;
     return PyObject_SetAttr(self, inner_exception_name, bound[1]);
-}
-
-template <std::size_t... I>
-void define_message_errors(std::index_sequence<I...>) {
-    (define_exception_type(*message_errors[I].type, message_errors[I].name,
-                           sizeof(PyBaseExceptionObject), &message_error_init<I>, nullptr),
-     ...);
 }
 
 }  // namespace
 
 void define_framework_error_types() {
-    define_fixed_message_errors(std::make_index_sequence<std::size(fixed_message_errors)>{});
-    define_message_errors(std::make_index_sequence<std::size(message_errors)>{});
+    vm::define_exception_types(fixed_message_errors, sizeof(PyBaseExceptionObject),
+                               [](auto i) -> initproc { return &fixed_message_init<i>; });
+    vm::define_exception_types(message_errors, sizeof(PyBaseExceptionObject),
+                               [](auto i) -> initproc { return &message_error_init<i>; });
 }
 
 int init_framework_error_constants() {

@@ -5,11 +5,10 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 #include "module_support/truth.hpp"
 
 #include <cstddef>
-#include <iterator>
-#include <utility>
 
 namespace vx {
 
@@ -35,11 +34,37 @@ const char *const http_param_names[] = {"status", "message"};
 const vm::Param http_param_kinds[] = {{vm::ParamKind::integer}, {vm::ParamKind::str_or_none}};
 const vm::Signature http_signature{"__init__", http_param_names, 2, 1, http_param_kinds};
 
+// The exception base's __init__ (it sets `args`).
+int exception_base_init(PyObject *self, PyObject *args) {
+    return reinterpret_cast<PyTypeObject *>(PyExc_Exception)->tp_init(self, args, nullptr);
+}
+
+// HTTPException.__init__ once the status is converted: checks the message,
+// runs the __init__ that follows HTTPException in the instance's MRO with
+// (message,) (`message_args` when the caller has that tuple prebuilt) and
+// only then stores the status. `own_type` says that the instance's type is
+// one of this module's, so that what follows is the exception base's __init__.
+int init_with_status_value(PyObject *self, int32_t status, PyObject *message,
+                           PyObject *message_args, bool own_type) {
+    if (!vm::check_param(http_signature, 1, message)) return -1;
+    Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
+    if (!base_args) return -1;
+    // The module's own types end their MRO in the exception base, whose
+    // __init__ comes next; a subclass may put another class in between.
+    int rc = own_type ? exception_base_init(self, base_args.get())
+                      : vm::call_next_init(&HTTPException_type, self, base_args.get());
+    if (rc < 0) return -1;
+    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
+    return 0;
+}
+
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<2> bound{nullptr, default_http_message};
     if (bound.bind_tuple(http_signature, args, kwds) < 0) return -1;
-    return http_exception_init_bound(self, bound[0], bound[1],
-                                     Py_IS_TYPE(self, &HTTPException_type));
+    int32_t status;
+    if (!vm::to_int32(bound[0], &status)) return -1;
+    return init_with_status_value(self, status, bound[1], nullptr,
+                                  Py_IS_TYPE(self, &HTTPException_type));
 }
 
 PyObject *status_get(PyObject *self, void *) {
@@ -96,18 +121,10 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<1> bound{Py_None};
     if (bound.bind_tuple(message_signature, args, kwds) < 0) return -1;
     PyObject *message = bound[0];
-    int truth = vm::truth_of(message);
+    int truth = vm::is_true(message);
     if (truth < 0) return -1;
-    if (truth) return init_after_http_subclass(cls.type, self, cls.status_obj, message, nullptr);
-    return init_after_http_subclass(cls.type, self, cls.status_obj, cls.message_obj,
-                                    cls.message_args);
-}
-
-template <std::size_t... I>
-void define_message_classes(std::index_sequence<I...>) {
-    (define_exception_type(*message_classes[I].type, message_classes[I].name,
-                           sizeof(VelmoraHTTPException), &message_class_init<I>, nullptr),
-     ...);
+    if (truth) return init_next_with_status(cls.type, self, cls.status_obj, message, nullptr);
+    return init_next_with_status(cls.type, self, cls.status_obj, cls.message_obj, cls.message_args);
 }
 
 // ---- Subclasses without parameters -----------------------------------------
@@ -128,82 +145,39 @@ FixedClass fixed_classes[] = {
      "Not implemented by server"},
 };
 
-const vm::Signature no_params_signature{"__init__", nullptr, 0, 0};
-
 template <std::size_t I>
 int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const FixedClass &cls = fixed_classes[I];
-    if (vm::BoundArgs<0>{}.bind_tuple(no_params_signature, args, kwds) < 0) return -1;
-    return init_after_http_subclass(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
-                                    PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
-}
-
-template <std::size_t... I>
-void define_fixed_classes(std::index_sequence<I...>) {
-    (define_exception_type(*fixed_classes[I].type, fixed_classes[I].name,
-                           sizeof(VelmoraHTTPException), &fixed_class_init<I>, nullptr),
-     ...);
+    if (vm::bind_no_init_args(args, kwds) < 0) return -1;
+    return init_next_with_status(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
+                                 PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
 }
 
 }  // namespace
 
-int http_exception_init_bound(PyObject *self, PyObject *status_arg, PyObject *message,
-                              bool own_type) {
-    int32_t status;
-    if (!vm::to_int32(status_arg, &status)) return -1;
-    return http_exception_init_converted(self, status, message, nullptr, own_type);
-}
-
-int http_exception_init_converted(PyObject *self, int32_t status, PyObject *message,
-                                  PyObject *message_args, bool own_type) {
-    if (!vm::check_param(http_signature, 1, message)) return -1;
-    Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
-    if (!base_args) return -1;
-    // The module's own types end their MRO in the exception base, whose
-    // __init__ comes next; a subclass may put another class in between.
-    int rc = own_type ? exception_base_init(self, base_args.get())
-                      : vm::call_next_init(&HTTPException_type, self, base_args.get());
-    if (rc < 0) return -1;
-    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
-    return 0;
-}
-
-int init_after_http_subclass(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
-                             PyObject *message_args) {
+int init_next_with_status(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
+                          PyObject *message_args) {
     // HTTPException.__init__ follows `cls` for an instance of the class
     // itself, and for a subclass that puts no __init__ of its own between.
     const bool own_type = Py_IS_TYPE(self, cls);
     if (own_type || vm::next_init_slot(cls, self) == http_exception_init) {
         int32_t value;
         if (!vm::to_int32(status, &value)) return -1;
-        return http_exception_init_converted(self, value, message, message_args, own_type);
+        return init_with_status_value(self, value, message, message_args, own_type);
     }
     Ref base_args = Ref::steal(PyTuple_Pack(2, status, message));
     if (!base_args) return -1;
     return vm::call_next_init(cls, self, base_args.get());
 }
 
-int exception_base_init(PyObject *self, PyObject *args) {
-    return reinterpret_cast<PyTypeObject *>(PyExc_Exception)->tp_init(self, args, nullptr);
-}
-
-void define_exception_type(PyTypeObject &type, const char *name, Py_ssize_t basicsize,
-                           initproc init, PyGetSetDef *getset) {
-    type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    type.tp_name = name;
-    type.tp_basicsize = basicsize;
-    // Garbage collection support (flag, traverse, clear) is inherited from the
-    // exception base unless the type sets its own traverse and clear.
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    type.tp_init = init;
-    type.tp_getset = getset;
-}
-
 void define_http_exception_types() {
-    define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
-                          sizeof(VelmoraHTTPException), http_exception_init, http_exception_getset);
-    define_message_classes(std::make_index_sequence<std::size(message_classes)>{});
-    define_fixed_classes(std::make_index_sequence<std::size(fixed_classes)>{});
+    vm::define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
+                              sizeof(VelmoraHTTPException), http_exception_init,
+                              http_exception_getset);
+    vm::define_exception_types(message_classes, sizeof(VelmoraHTTPException),
+                               [](auto i) -> initproc { return &message_class_init<i>; });
+    vm::define_exception_types(fixed_classes, sizeof(VelmoraHTTPException),
+                               [](auto i) -> initproc { return &fixed_class_init<i>; });
 }
 
 int init_http_exception_constants() {

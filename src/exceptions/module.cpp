@@ -3,8 +3,7 @@
 #include "exceptions/pickle_states.hpp"
 
 #include "module_support/frame.hpp"
-
-#include <cstring>
+#include "module_support/static_type.hpp"
 
 // An embedding program may set this before importing the module to have it
 // run as its main module.
@@ -44,8 +43,7 @@ int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
     PyTypeObject *type = row.type;
     type->tp_base = reinterpret_cast<PyTypeObject *>(*row.base);
     if (PyType_Ready(type) < 0) return -1;
-    const char *short_name = std::strrchr(type->tp_name, '.') + 1;
-    if (frame.bind(short_name, reinterpret_cast<PyObject *>(type)) < 0) return -1;
+    if (frame.bind(vm::short_type_name(type), reinterpret_cast<PyObject *>(type)) < 0) return -1;
     return prepare_pickling(frame, type);
 }
 
@@ -70,23 +68,11 @@ int body(vm::ModuleFrame &frame) {
 
 const char *const builtin_names[] = {"super", nullptr};
 
-vm::ModuleFrame frame{
-    .short_name = "exceptions",
-    .dotted_name = "velmora.exceptions",
-    .reinit_error =
-        "Module 'exceptions' has already been imported. Re-initialisation is not supported.",
-    .init_frame = "init velmora.exceptions",
-    .source_file = "velmora/exceptions",
-    .main_flag = &__pyx_module_is_main_velmora__exceptions,
-    .builtin_names = builtin_names,
-    .init_constants = init_constants,
-    .body = body,
-};
+vm::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
+                                        .init_constants = init_constants, .body = body);
 
 }  // namespace
 
 }  // namespace vx
 
-PyMODINIT_FUNC PyInit_exceptions(void) {
-    return vm::ModuleFrame::init<vx::frame>();
-}
+VM_MODULE_INIT(exceptions, vx::frame)

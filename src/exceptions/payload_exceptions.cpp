@@ -9,6 +9,7 @@
 #include "module_support/convert.hpp"
 #include "module_support/next_init.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,7 @@ PyTypeObject *exception_base() {
     return reinterpret_cast<PyTypeObject *>(PyExc_Exception);
 }
 
-PyObject *&payload_of(PyObject *self) {
+PyObject *&payload_field(PyObject *self) {
     return reinterpret_cast<VelmoraHTTPPayloadException *>(self)->payload;
 }
 
@@ -52,26 +53,26 @@ PyObject *&payload_of(PyObject *self) {
 PyObject *payload_new(PyTypeObject *type, PyObject *args, PyObject *kwds) {
     PyObject *self = exception_base()->tp_new(type, args, kwds);
     if (!self) return nullptr;
-    payload_of(self) = Py_NewRef(Py_None);
+    payload_field(self) = Py_NewRef(Py_None);
     return self;
 }
 
 void payload_dealloc(PyObject *self) {
     PyObject_GC_UnTrack(self);
-    Py_CLEAR(payload_of(self));
+    Py_CLEAR(payload_field(self));
     exception_base()->tp_dealloc(self);
 }
 
 // For the payloads that can hold any object, and so close a cycle.
 int payload_traverse(PyObject *self, visitproc visit, void *arg) {
     if (int rc = exception_base()->tp_traverse(self, visit, arg)) return rc;
-    Py_VISIT(payload_of(self));
+    Py_VISIT(payload_field(self));
     return 0;
 }
 
 int payload_clear(PyObject *self) {
     exception_base()->tp_clear(self);
-    vm::replace_field(payload_of(self), Py_None);
+    vm::replace_field(payload_field(self), Py_None);
     return 0;
 }
 
@@ -87,57 +88,40 @@ int str_payload_clear(PyObject *self) {
 // ---- Properties -------------------------------------------------------------
 
 PyObject *payload_get(PyObject *self, void *) {
-    return Py_NewRef(payload_of(self));
+    return Py_NewRef(payload_field(self));
 }
 
 // Any object; deleting stores None.
 int payload_set(PyObject *self, PyObject *value, void *) {
-    vm::replace_field(payload_of(self), value ? value : Py_None);
+    vm::replace_field(payload_field(self), value ? value : Py_None);
     return 0;
 }
 
 // Exactly a str or None; deleting stores None.
 int str_payload_set(PyObject *self, PyObject *value, void *) {
-    return vm::store_str_or_none(payload_of(self), value);
+    return vm::store_str_or_none(payload_field(self), value);
 }
 
-PyGetSetDef inner_exception_getset[] = {
-    {"inner_exception", payload_get, payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+// One property per type, the payload under the type's own name.
+#define PAYLOAD_PROPERTY(name, setter)                                             \
+    PyGetSetDef name##_getset[] = {{#name, payload_get, setter, nullptr, nullptr}, \
+                                   {nullptr, nullptr, nullptr, nullptr, nullptr}}
 
-PyGetSetDef source_error_getset[] = {
-    {"source_error", payload_get, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+PAYLOAD_PROPERTY(inner_exception, payload_set);
+PAYLOAD_PROPERTY(source_error, nullptr);  // read-only
+PAYLOAD_PROPERTY(details, payload_set);
+PAYLOAD_PROPERTY(data, str_payload_set);
 
-PyGetSetDef details_getset[] = {
-    {"details", payload_get, payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyGetSetDef data_getset[] = {
-    {"data", payload_get, str_payload_set, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+#undef PAYLOAD_PROPERTY
 
 // ---- Constructors -----------------------------------------------------------
 
-// Runs the next __init__ after `cls` with `base_args` (nullptr when building
-// them failed) and only when it succeeds stores `payload`.
-int init_then_store(PyTypeObject *cls, PyObject *self, Ref base_args, PyObject *payload) {
-    if (!base_args) return -1;
-    if (vm::call_next_init(cls, self, base_args.get()) < 0) return -1;
-    vm::replace_field(payload_of(self), payload);
-    return 0;
-}
-
-// The same for the classes whose base is HTTPException, which pass it the
-// status and the message.
-int http_init_then_store(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
-                         PyObject *payload) {
-    if (init_after_http_subclass(cls, self, status, message) < 0) return -1;
-    vm::replace_field(payload_of(self), payload);
+// For the classes whose base is HTTPException: runs the next __init__ with
+// the status and the message, and only when it succeeds stores `payload`.
+int init_with_status_then_store(PyTypeObject *cls, PyObject *self, PyObject *status,
+                                PyObject *message, PyObject *payload) {
+    if (init_next_with_status(cls, self, status, message) < 0) return -1;
+    vm::replace_field(payload_field(self), payload);
     return 0;
 }
 
@@ -149,9 +133,12 @@ const vm::Signature bad_request_format_signature{"__init__", bad_request_format_
 int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
     vm::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(bad_request_format_signature, args, kwds) < 0) return -1;
-    if (!vm::check_param(bad_request_format_signature, 0, bound[0])) return -1;
-    return init_then_store(&BadRequestFormat_type, self, Ref::steal(PyTuple_Pack(1, bound[0])),
-                           bound[1]);
+    if (vm::init_next_with_message(&BadRequestFormat_type, self, bad_request_format_signature, 0,
+                                   bound[0]) < 0) {
+        return -1;
+    }
+    vm::replace_field(payload_field(self), bound[1]);
+    return 0;
 }
 
 const char *const internal_error_params[] = {"source_error"};
@@ -164,9 +151,9 @@ int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     if (bound.bind_tuple(internal_error_signature, args, kwds) < 0) return -1;
     PyObject *source_error = bound[0];
     if (!vm::check_param(internal_error_signature, 0, source_error)) return -1;
-    return http_init_then_store(&InternalServerError_type, self,
-                                PyTuple_GET_ITEM(internal_error_args, 0),
-                                PyTuple_GET_ITEM(internal_error_args, 1), source_error);
+    return init_with_status_then_store(&InternalServerError_type, self,
+                                       PyTuple_GET_ITEM(internal_error_args, 0),
+                                       PyTuple_GET_ITEM(internal_error_args, 1), source_error);
 }
 
 const char *const unprocessable_params[] = {"message", "details"};
@@ -180,8 +167,8 @@ int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
     int truth = PyObject_IsTrue(bound[0]);
     if (truth < 0) return -1;
     PyObject *message = truth ? bound[0] : unprocessable_default_message;
-    return http_init_then_store(&UnprocessableEntity_type, self, unprocessable_status, message,
-                                bound[1]);
+    return init_with_status_then_store(&UnprocessableEntity_type, self, unprocessable_status,
+                                       message, bound[1]);
 }
 
 const char *const failed_request_params[] = {"status", "data"};
@@ -203,8 +190,8 @@ int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
     if (!message) return -1;
     Ref status_obj = Ref::steal(PyLong_FromLong(status));
     if (!status_obj) return -1;
-    return http_init_then_store(&FailedRequestError_type, self, status_obj.get(), message.get(),
-                                data);
+    return init_with_status_then_store(&FailedRequestError_type, self, status_obj.get(),
+                                       message.get(), data);
 }
 
 // ---- Type table -------------------------------------------------------------
@@ -233,8 +220,8 @@ const PayloadClass payload_classes[] = {
 void define_payload_exception_types() {
     for (const PayloadClass &cls : payload_classes) {
         PyTypeObject &type = *cls.type;
-        define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
-                              cls.getset);
+        vm::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
+                                  cls.getset);
         type.tp_flags |= Py_TPFLAGS_HAVE_GC;
         type.tp_new = payload_new;
         type.tp_dealloc = payload_dealloc;

@@ -11,49 +11,31 @@ namespace vx {
 
 namespace {
 
-using vm::StateKind;
 using vm::StateMember;
 
-constexpr StateMember status_member{"status", offsetof(VelmoraHTTPException, status),
-                                    StateKind::int32};
+constexpr StateMember status_member = VM_STATE_MEMBER(VelmoraHTTPException, status, int32);
 
 // HTTPException and the subclasses that add no field.
 constexpr StateMember status_members[] = {status_member};
 constexpr vm::StateLayout status_state =
     vm::state_layout(status_members, "status", {0x73c163, 0x48a3661, 0x9acb445});
 
-// The four types with a payload after the HTTPException record.
-constexpr StateMember inner_exception_members[] = {
-    {"inner_exception", offsetof(__pyx_obj_7velmora_10exceptions_BadRequestFormat, inner_exception),
-     StateKind::object},
-    status_member,
-};
-constexpr vm::StateLayout inner_exception_state = vm::state_layout(
-    inner_exception_members, "inner_exception, status", {0x819e913, 0x7ef201e, 0xe127518});
+// The four types with a payload after the HTTPException record: the payload
+// field (named as in the record), then status.
+#define PAYLOAD_STATE(Record, field, kind, ...)                                 \
+    constexpr StateMember field##_members[] = {                                 \
+        VM_STATE_MEMBER(__pyx_obj_7velmora_10exceptions_##Record, field, kind), \
+        status_member,                                                          \
+    };                                                                          \
+    constexpr vm::StateLayout field##_state =                                   \
+        vm::state_layout(field##_members, #field ", status", {__VA_ARGS__})
 
-constexpr StateMember source_error_members[] = {
-    {"source_error", offsetof(__pyx_obj_7velmora_10exceptions_InternalServerError, source_error),
-     StateKind::object},
-    status_member,
-};
-constexpr vm::StateLayout source_error_state = vm::state_layout(
-    source_error_members, "source_error, status", {0xd4b4c28, 0x35cfd7e, 0xa69c1ed});
+PAYLOAD_STATE(BadRequestFormat, inner_exception, object, 0x819e913, 0x7ef201e, 0xe127518);
+PAYLOAD_STATE(InternalServerError, source_error, object, 0xd4b4c28, 0x35cfd7e, 0xa69c1ed);
+PAYLOAD_STATE(UnprocessableEntity, details, object, 0xe1ac2b, 0x5b96829, 0x21d6875);
+PAYLOAD_STATE(FailedRequestError, data, str_or_none, 0x161825a, 0xdfa3343, 0xd38ec95);
 
-constexpr StateMember details_members[] = {
-    {"details", offsetof(__pyx_obj_7velmora_10exceptions_UnprocessableEntity, details),
-     StateKind::object},
-    status_member,
-};
-constexpr vm::StateLayout details_state =
-    vm::state_layout(details_members, "details, status", {0xe1ac2b, 0x5b96829, 0x21d6875});
-
-constexpr StateMember data_members[] = {
-    {"data", offsetof(__pyx_obj_7velmora_10exceptions_FailedRequestError, data),
-     StateKind::str_or_none},
-    status_member,
-};
-constexpr vm::StateLayout data_state =
-    vm::state_layout(data_members, "data, status", {0x161825a, 0xdfa3343, 0xd38ec95});
+#undef PAYLOAD_STATE
 
 #define EXCEPTION_ROW(Name, layout) VM_PICKLE_ROW(Name##_type, Name, layout)
 
@@ -83,11 +65,7 @@ vm::PickleType exception_pickles[] = {
 }  // namespace
 
 int prepare_pickling(const vm::ModuleFrame &frame, PyTypeObject *type) {
-    for (vm::PickleType &row : exception_pickles) {
-        if (row.type == type) return vm::prepare_pickling(frame, row);
-    }
-    PyErr_Format(PyExc_SystemError, "no pickle state declared for %s", type->tp_name);
-    return -1;
+    return vm::prepare_pickling(frame, exception_pickles, type);
 }
 
 int bind_pickling(const vm::ModuleFrame &frame) {

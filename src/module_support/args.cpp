@@ -194,6 +194,11 @@ void raise_too_few_slots(const Signature &sig) {
 
 }  // namespace args_detail
 
+int bind_no_init_args(PyObject *args, PyObject *kwds) {
+    static const Signature no_params_init{"__init__", nullptr, 0, 0};
+    return BoundArgs<0>{}.bind_tuple(no_params_init, args, kwds);
+}
+
 static void raise_arg_type(PyObject *value, PyTypeObject *type, const char *param) {
     PyErr_Format(PyExc_TypeError,
                  "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param,

@@ -115,6 +115,10 @@ private:
 int bind_vector(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                 PyObject **values);
 
+// Binds the arguments of an __init__ without parameters: any positional
+// argument or keyword raises the binder's error. 0, or -1.
+int bind_no_init_args(PyObject *args, PyObject *kwds);
+
 // The typed check of parameter i of `sig` on `value` (nullptr, a native
 // default, passes). True, or false with the TypeError set.
 bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value);

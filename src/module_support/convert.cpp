@@ -28,7 +28,7 @@ void raise_too_large(const char *type_name) {
 
 }  // namespace
 
-PyObject *integer_of(PyObject *value) {
+PyObject *new_int_from(PyObject *value) {
     if (PyLong_Check(value)) return Py_NewRef(value);
     PyNumberMethods *nb = Py_TYPE(value)->tp_as_number;
     PyObject *result = (nb && nb->nb_int) ? nb->nb_int(value) : nullptr;
@@ -64,7 +64,7 @@ bool to_int32(PyObject *value, int32_t *out) {
             return true;
         }
     }
-    Ref integer = Ref::steal(integer_of(value));
+    Ref integer = Ref::steal(new_int_from(value));
     if (!integer) return false;
     long long v;
     if (small_value(integer.get(), &v)) {
@@ -83,7 +83,7 @@ bool to_int32(PyObject *value, int32_t *out) {
 }
 
 bool to_int64(PyObject *value, int64_t *out) {
-    Ref integer = Ref::steal(integer_of(value));
+    Ref integer = Ref::steal(new_int_from(value));
     if (!integer) return false;
     long v = PyLong_AsLong(integer.get());
     if (v == -1 && PyErr_Occurred()) return false;
@@ -92,7 +92,7 @@ bool to_int64(PyObject *value, int64_t *out) {
 }
 
 bool to_uint32(PyObject *value, uint32_t *out, const char *type_name) {
-    Ref integer = Ref::steal(integer_of(value));
+    Ref integer = Ref::steal(new_int_from(value));
     if (!integer) return false;
     if (PyLong_IsNegative(integer.get())) {
         PyErr_Format(PyExc_OverflowError, "can't convert negative value to %.200s", type_name);

@@ -10,7 +10,7 @@ namespace vm {
 
 // An int (or subclass) as it is; otherwise the result of the type's __int__,
 // with the interpreter's rules for results of the wrong type. New reference.
-PyObject *integer_of(PyObject *value);
+PyObject *new_int_from(PyObject *value);
 
 // Each returns true on success; false with an exception set.
 bool to_int32(PyObject *value, int32_t *out);

@@ -27,48 +27,33 @@ namespace {
 
 namespace std {
 
-void __throw_bad_exception() {
-    fail("std::bad_exception", nullptr);
-}
-void __throw_bad_alloc() {
-    fail("std::bad_alloc", nullptr);
-}
-void __throw_bad_array_new_length() {
-    fail("std::bad_array_new_length", nullptr);
-}
-void __throw_bad_cast() {
-    fail("std::bad_cast", nullptr);
-}
-void __throw_bad_typeid() {
-    fail("std::bad_typeid", nullptr);
-}
-void __throw_logic_error(const char *message) {
-    fail("std::logic_error", message);
-}
-void __throw_domain_error(const char *message) {
-    fail("std::domain_error", message);
-}
-void __throw_invalid_argument(const char *message) {
-    fail("std::invalid_argument", message);
-}
-void __throw_length_error(const char *message) {
-    fail("std::length_error", message);
-}
-void __throw_out_of_range(const char *message) {
-    fail("std::out_of_range", message);
-}
-void __throw_runtime_error(const char *message) {
-    fail("std::runtime_error", message);
-}
-void __throw_range_error(const char *message) {
-    fail("std::range_error", message);
-}
-void __throw_overflow_error(const char *message) {
-    fail("std::overflow_error", message);
-}
-void __throw_underflow_error(const char *message) {
-    fail("std::underflow_error", message);
-}
+// Each helper keeps its exported name and signature; only the body is shared.
+#define VELMORA_FATAL_THROW(name)     \
+    void __throw_##name() {           \
+        fail("std::" #name, nullptr); \
+    }
+#define VELMORA_FATAL_THROW_MESSAGE(name)      \
+    void __throw_##name(const char *message) { \
+        fail("std::" #name, message);          \
+    }
+
+VELMORA_FATAL_THROW(bad_exception)
+VELMORA_FATAL_THROW(bad_alloc)
+VELMORA_FATAL_THROW(bad_array_new_length)
+VELMORA_FATAL_THROW(bad_cast)
+VELMORA_FATAL_THROW(bad_typeid)
+VELMORA_FATAL_THROW_MESSAGE(logic_error)
+VELMORA_FATAL_THROW_MESSAGE(domain_error)
+VELMORA_FATAL_THROW_MESSAGE(invalid_argument)
+VELMORA_FATAL_THROW_MESSAGE(length_error)
+VELMORA_FATAL_THROW_MESSAGE(out_of_range)
+VELMORA_FATAL_THROW_MESSAGE(runtime_error)
+VELMORA_FATAL_THROW_MESSAGE(range_error)
+VELMORA_FATAL_THROW_MESSAGE(overflow_error)
+VELMORA_FATAL_THROW_MESSAGE(underflow_error)
+
+#undef VELMORA_FATAL_THROW
+#undef VELMORA_FATAL_THROW_MESSAGE
 
 // The format knows %s, %zu and %% only, a subset of printf's.
 void __throw_out_of_range_fmt(const char *format, ...) {

@@ -118,6 +118,10 @@ int run_body(ModuleFrame &f) {
         f.builtins = PyImport_AddModuleRef("builtins");
         if (!f.builtins) return -1;
     }
+    if (!f.module_name) {
+        f.module_name = PyUnicode_InternFromString(f.dotted_name);
+        if (!f.module_name) return -1;
+    }
     if (PyObject_SetAttrString(f.module, "__builtins__", f.builtins) < 0) return -1;
     if (check_version(f) < 0) return -1;
     if (!f.constants_ready) {

@@ -30,6 +30,9 @@ struct ModuleFrame {
     PyObject *module = nullptr;
     PyObject *dict = nullptr;      // module namespace, held for the process
     PyObject *builtins = nullptr;  // the builtins module, held for the process
+    // The dotted name as an interned str, made before the constants: the
+    // __module__ of the module's functions and classes.
+    PyObject *module_name = nullptr;
     bool constants_ready = false;
     mutable NameCache names;  // call-time lookups, kept while valid
 
@@ -63,3 +66,28 @@ private:
 };
 
 }  // namespace vm
+
+// The frame of the module velmora.<name>: its names, its texts and its
+// main-program flag (`__pyx_module_is_main_velmora__<name>`, defined by the
+// module) follow from the short name; the fields the module fills itself
+// (builtin_names, init_constants, body, cache_names) follow as designated
+// initializers.
+// clang-format off
+#define VM_MODULE_FRAME(name, ...)                                                   \
+    ::vm::ModuleFrame {                                                              \
+        .short_name = #name,                                                         \
+        .dotted_name = "velmora." #name,                                             \
+        .reinit_error = "Module '" #name "' has already been imported. "             \
+                        "Re-initialisation is not supported.",                       \
+        .init_frame = "init velmora." #name,                                         \
+        .source_file = "velmora/" #name,                                             \
+        .main_flag = &__pyx_module_is_main_velmora__##name,                          \
+        __VA_ARGS__                                                                  \
+    }
+// clang-format on
+
+// The module's initialisation entry, PyInit_<name>, for the frame `frame`.
+#define VM_MODULE_INIT(name, frame)              \
+    PyMODINIT_FUNC PyInit_##name(void) {         \
+        return ::vm::ModuleFrame::init<frame>(); \
+    }

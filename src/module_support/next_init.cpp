@@ -80,7 +80,8 @@ initproc cached_slot(PyTypeObject *cls, PyTypeObject *type) {
 // The C slot that the found __init__ wraps: a slot wrapper of the defining
 // type's own tp_init, called exactly as the wrapper would call it, without a
 // bound method. nullptr for anything else. Remembers what it finds.
-initproc slot_of(PyTypeObject *cls, PyTypeObject *type, PyObject *init, PyTypeObject *owner) {
+initproc find_wrapped_init(PyTypeObject *cls, PyTypeObject *type, PyObject *init,
+                           PyTypeObject *owner) {
     if (!Py_IS_TYPE(init, &PyWrapperDescr_Type)) return nullptr;
     auto *wrapper = reinterpret_cast<PyWrapperDescrObject *>(init);
     if (std::strcmp(wrapper->d_base->name, "__init__") != 0 || !owner->tp_init ||
@@ -111,7 +112,7 @@ initproc next_init_slot(PyTypeObject *cls, PyObject *self) {
         PyErr_Clear();
         return nullptr;
     }
-    return slot_of(cls, type, init.get(), as_type(owner));
+    return find_wrapped_init(cls, type, init.get(), as_type(owner));
 }
 
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
@@ -121,7 +122,7 @@ int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
     Ref owner;
     Ref init = Ref::steal(find_next_init(cls, self, &owner));
     if (!init) return -1;
-    if (initproc slot = slot_of(cls, type, init.get(), as_type(owner))) {
+    if (initproc slot = find_wrapped_init(cls, type, init.get(), as_type(owner))) {
         return slot(self, args, nullptr);
     }
     Ref bound;
@@ -134,6 +135,14 @@ int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
     }
     Ref result = Ref::steal(PyObject_Call(bound.get(), args, nullptr));
     return result ? 0 : -1;
+}
+
+int init_next_with_message(PyTypeObject *cls, PyObject *self, const Signature &sig,
+                           Py_ssize_t index, PyObject *message) {
+    if (!check_param(sig, index, message)) return -1;
+    Ref base_args = Ref::steal(PyTuple_Pack(1, message));
+    if (!base_args) return -1;
+    return call_next_init(cls, self, base_args.get());
 }
 
 }  // namespace vm

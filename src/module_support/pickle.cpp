@@ -18,21 +18,9 @@ int init_names() {
         PyObject **slot;
         const char *text;
     };
-    const Entry entries[] = {
-        {&names.dict, "__dict__"},
-        {&names.new_, "__new__"},
-        {&names.update, "update"},
-        {&names.keys, "keys"},
-        {&names.name, "__name__"},
-        {&names.getstate, "__getstate__"},
-        {&names.reduce_ex, "__reduce_ex__"},
-        {&names.reduce, "__reduce__"},
-        {&names.setstate, "__setstate__"},
-        {&names.reduce_tavrin, "__reduce_tavrin__"},
-        {&names.setstate_tavrin, "__setstate_tavrin__"},
-        {&names.pickle, "pickle"},
-        {&names.pickle_error, "PickleError"},
-    };
+#define VM_PICKLE_NAME_ENTRY(field, text) {&names.field, text},
+    const Entry entries[] = {VM_PICKLE_NAMES(VM_PICKLE_NAME_ENTRY)};
+#undef VM_PICKLE_NAME_ENTRY
     // `dict` is written last, so that a partial failure is retried as a whole.
     for (auto it = std::rbegin(entries); it != std::rend(entries); ++it) {
         if (*it->slot) continue;
@@ -44,13 +32,9 @@ int init_names() {
 
 namespace {
 
-PickleType *prepared_rows = nullptr;
-
 // The row of the type a method or reconstructor was defined for.
 PickleType *row_for_call(PyTypeObject *cls) {
-    PickleType *row = row_of(cls);
-    if (!row) PyErr_Format(PyExc_SystemError, "no pickle state for %.200s", cls->tp_name);
-    return row;
+    return find_row(library_rows, cls);
 }
 
 // ---- __reduce_tavrin__ -----------------------------------------------------
@@ -70,7 +54,7 @@ PyObject *with_extra_item(PyObject *tuple, PyObject *extra) {
 
 PyObject *reduce_value(PickleType &row, PyObject *self) {
     bool any_object = false;
-    Ref state = Ref::steal(state_of(*row.state, self, &any_object));
+    Ref state = Ref::steal(new_state_tuple(*row.state, self, &any_object));
     if (!state) return nullptr;
     PyObject *dict_value;
     if (PyObject_GetOptionalAttr(self, names.dict, &dict_value) < 0) return nullptr;
@@ -237,19 +221,18 @@ PyMethodDef setstate_def = {
     nullptr,
 };
 
-void register_row(PickleType &row) {
-    for (PickleType *p = prepared_rows; p; p = p->runtime.next) {
-        if (p == &row) return;
-    }
-    row.runtime.next = prepared_rows;
-    prepared_rows = &row;
-}
+std::span<PickleType> library_rows;
 
-PickleType *row_of(PyTypeObject *type) {
-    for (PickleType *p = prepared_rows; p; p = p->runtime.next) {
-        if (p->type == type) return p;
+}  // namespace vm::pickle_detail
+
+namespace vm {
+
+PickleType *find_row(std::span<PickleType> rows, PyTypeObject *type) {
+    for (PickleType &row : rows) {
+        if (row.type == type) return &row;
     }
+    PyErr_Format(PyExc_SystemError, "no pickle state declared for %.200s", type->tp_name);
     return nullptr;
 }
 
-}  // namespace vm::pickle_detail
+}  // namespace vm

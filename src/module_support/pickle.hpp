@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace vm {
 
@@ -43,6 +44,13 @@ struct StateMember {
     std::size_t offset;  // of the field in the instance record
     StateKind kind;
 };
+
+// The member for the field `field` of `Record`, named as the field.
+// clang-format off
+#define VM_STATE_MEMBER(Record, field, kind)          \
+    ::vm::StateMember{#field, offsetof(Record, field), \
+                      ::vm::StateKind::kind}
+// clang-format on
 
 // First 28 bits of SHA-256, SHA-1 and MD5 of the member names joined by
 // blanks; the first is the one written.
@@ -175,7 +183,6 @@ struct PickleRuntime {
     // (__pyx_type, __pyx_checksum, __pyx_state), named after the reconstructor.
     Signature reconstructor_signature{nullptr, reconstructor_param_names, 3, 3,
                                       reconstructor_param_kinds};
-    PickleType *next = nullptr;  // the library's prepared types
 };
 
 // One row per type of a module.
@@ -192,12 +199,19 @@ struct PickleType {
     ::vm::PickleType{&(type_object), "__pyx_unpickle_" #Name, &(layout)}
 // clang-format on
 
-// Installation at type set-up, right after the type is readied and bound:
-// a type whose base is object gets the state methods as __reduce__ and
-// __setstate__; a type that inherits another protocol (the exception base's)
-// keeps it. Returns 0, or -1 with an exception set ("Unable to initialize
-// pickling for %.200s" when nothing more precise is known).
-int prepare_pickling(const ModuleFrame &frame, PickleType &row);
+// The row of `type` in `rows`, the one way a row is found from a type: at
+// set-up and in every call of the state methods and reconstructors. A type
+// without a row is a SystemError "no pickle state declared for %.200s"
+// (nullptr).
+PickleType *find_row(std::span<PickleType> rows, PyTypeObject *type);
+
+// Installation at type set-up, right after the type is readied and bound,
+// for the row of `type` in `rows`, the library's table (the same on every
+// call): a type whose base is object gets the state methods as __reduce__
+// and __setstate__; a type that inherits another protocol (the exception
+// base's) keeps it. Returns 0, or -1 with an exception set ("Unable to
+// initialize pickling for %.200s" when nothing more precise is known).
+int prepare_pickling(const ModuleFrame &frame, std::span<PickleType> rows, PyTypeObject *type);
 
 // Later in the module body: binds __reduce_tavrin__ and __setstate_tavrin__
 // in the type's dictionary, qualified names "Type.method".

@@ -3,6 +3,7 @@
 #include "module_support/frame.hpp"
 #include "module_support/pickle_internal.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstring>
 
@@ -17,8 +18,7 @@ constexpr char reconstructor_prefix[] = "__pyx_unpickle_";
 // A row whose reconstructor does not carry the type's short name would write
 // pickles that no reconstructor of that type reads.
 bool row_matches_type(const PickleType &row) {
-    const char *dot = std::strrchr(row.type->tp_name, '.');
-    const char *short_name = dot ? dot + 1 : row.type->tp_name;
+    const char *short_name = short_type_name(row.type);
     constexpr std::size_t prefix_len = sizeof reconstructor_prefix - 1;
     if (std::strncmp(row.reconstructor_name, reconstructor_prefix, prefix_len) == 0 &&
         std::strcmp(row.reconstructor_name + prefix_len, short_name) == 0) {
@@ -48,7 +48,6 @@ int create_runtime(const ModuleFrame &frame, PickleType &row) {
         rt.setstate = PyDescr_NewMethod(row.type, &pickle_detail::setstate_def);
         if (!rt.setstate) return -1;
     }
-    pickle_detail::register_row(row);
     return 0;
 }
 
@@ -131,12 +130,14 @@ bool prepared(const PickleType &row) {
 
 }  // namespace
 
-int prepare_pickling(const ModuleFrame &frame, PickleType &row) {
-    if (pickle_detail::init_names() < 0 || !row_matches_type(row) ||
-        create_runtime(frame, row) < 0 || install_protocol(row) < 0) {
+int prepare_pickling(const ModuleFrame &frame, std::span<PickleType> rows, PyTypeObject *type) {
+    pickle_detail::library_rows = rows;
+    PickleType *row = find_row(rows, type);
+    if (!row || pickle_detail::init_names() < 0 || !row_matches_type(*row) ||
+        create_runtime(frame, *row) < 0 || install_protocol(*row) < 0) {
         if (!PyErr_Occurred()) {
             PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s",
-                         row.type->tp_name);
+                         type->tp_name);
         }
         return -1;
     }
@@ -164,11 +165,9 @@ int bind_reconstructor(const ModuleFrame &frame, PickleType &row) {
         METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
         nullptr,
     };
-    Ref module_name = Ref::steal(PyUnicode_InternFromString(frame.dotted_name));
-    if (!module_name) return -1;
     // Bound to the module, so that pickle finds it as <module>.<name>.
     Ref function = Ref::steal(
-        PyCMethod_New(&row.runtime.reconstructor_def, frame.module, module_name.get(), row.type));
+        PyCMethod_New(&row.runtime.reconstructor_def, frame.module, frame.module_name, row.type));
     if (!function) return -1;
     return frame.bind(row.reconstructor_name, function.get());
 }

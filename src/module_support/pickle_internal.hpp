@@ -5,28 +5,34 @@
 
 namespace vm::pickle_detail {
 
-// Interned names the pickle support uses; created by init_names().
+// Interned names the pickle support uses, each as its field and its text;
+// created by init_names().
+#define VM_PICKLE_NAMES(X)                    \
+    X(dict, "__dict__")                       \
+    X(new_, "__new__")                        \
+    X(update, "update")                       \
+    X(keys, "keys")                           \
+    X(name, "__name__")                       \
+    X(getstate, "__getstate__")               \
+    X(reduce_ex, "__reduce_ex__")             \
+    X(reduce, "__reduce__")                   \
+    X(setstate, "__setstate__")               \
+    X(reduce_tavrin, "__reduce_tavrin__")     \
+    X(setstate_tavrin, "__setstate_tavrin__") \
+    X(pickle, "pickle")                       \
+    X(pickle_error, "PickleError")
+
 struct Names {
-    PyObject *dict;             // "__dict__"
-    PyObject *new_;             // "__new__"
-    PyObject *update;           // "update"
-    PyObject *keys;             // "keys"
-    PyObject *name;             // "__name__"
-    PyObject *getstate;         // "__getstate__"
-    PyObject *reduce_ex;        // "__reduce_ex__"
-    PyObject *reduce;           // "__reduce__"
-    PyObject *setstate;         // "__setstate__"
-    PyObject *reduce_tavrin;    // "__reduce_tavrin__"
-    PyObject *setstate_tavrin;  // "__setstate_tavrin__"
-    PyObject *pickle;           // "pickle"
-    PyObject *pickle_error;     // "PickleError"
+#define VM_PICKLE_NAME_FIELD(field, text) PyObject *field;
+    VM_PICKLE_NAMES(VM_PICKLE_NAME_FIELD)
+#undef VM_PICKLE_NAME_FIELD
 };
 extern Names names;
 int init_names();
 
 // The state tuple of `self`: one item per member, in member order. Sets
 // *any_object when an object-typed member is not None. New reference.
-PyObject *state_of(const StateLayout &layout, PyObject *self, bool *any_object);
+PyObject *new_state_tuple(const StateLayout &layout, PyObject *self, bool *any_object);
 
 // Assigns the items of `state` (exactly a tuple) to the members of `self`,
 // then updates the instance dictionary from the extra item. 0, or -1.
@@ -39,8 +45,7 @@ extern PyMethodDef setstate_def;
 PyObject *reconstruct(PyObject *module, PyTypeObject *cls, PyObject *const *args, Py_ssize_t nargs,
                       PyObject *kwnames);
 
-// Prepared rows of this library, found by their type object.
-void register_row(PickleType &row);
-PickleType *row_of(PyTypeObject *type);
+// The pickle rows of this library, as prepare_pickling was given them.
+extern std::span<PickleType> library_rows;
 
 }  // namespace vm::pickle_detail

@@ -21,7 +21,7 @@ PyObject *object_field(PyObject *self, const StateMember &member) {
     return value ? value : Py_None;
 }
 
-PyObject *item_of(const StateLayout &layout, const StateMember &member, PyObject *self) {
+PyObject *new_state_item(const StateLayout &layout, const StateMember &member, PyObject *self) {
     switch (member.kind) {
         case StateKind::object:
         case StateKind::str_or_none:
@@ -107,7 +107,7 @@ int update_instance_dict(PyObject *self, PyObject *extra) {
 
 }  // namespace
 
-PyObject *state_of(const StateLayout &layout, PyObject *self, bool *any_object) {
+PyObject *new_state_tuple(const StateLayout &layout, PyObject *self, bool *any_object) {
     // The items are made before the tuple: making one may run Python code
     // (the enumeration member of a code), which must never meet a tracked
     // tuple with empty slots (gc.get_objects() would hand it out).
@@ -115,7 +115,7 @@ PyObject *state_of(const StateLayout &layout, PyObject *self, bool *any_object) 
     *any_object = false;
     for (std::size_t i = 0; i < layout.count; ++i) {
         const StateMember &member = layout.members[i];
-        items[i] = Ref::steal(item_of(layout, member, self));
+        items[i] = Ref::steal(new_state_item(layout, member, self));
         if (!items[i]) return nullptr;
     }
     // Judged on the items written, whatever that code changed meanwhile.

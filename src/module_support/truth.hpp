@@ -7,7 +7,7 @@
 namespace vm {
 
 // 1 or 0, or -1 with the exception of the object's truth test.
-inline int truth_of(PyObject *value) {
+inline int is_true(PyObject *value) {
     if (value == Py_True) return 1;
     if (value == Py_False || value == Py_None) return 0;
     return PyObject_IsTrue(value);

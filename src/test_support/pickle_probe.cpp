@@ -7,6 +7,7 @@
 #include "module_support/frame.hpp"
 #include "module_support/pickle.hpp"
 #include "module_support/ref.hpp"
+#include "module_support/static_type.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,6 @@ namespace probe {
 namespace {
 
 using vm::Ref;
-using vm::StateKind;
 
 struct ProbeObject {
     PyObject ob_base;
@@ -58,13 +58,13 @@ constexpr vm::PickleHooks probe_hooks{mode_member, "__pyx_t_7velmora_12_pickle_p
                                       imported_datetime};
 
 constexpr vm::StateMember probe_members[] = {
-    {"big", offsetof(ProbeObject, big), StateKind::int64},
-    {"mode", offsetof(ProbeObject, mode), StateKind::unsigned_enum},
-    {"obj", offsetof(ProbeObject, obj), StateKind::object},
-    {"on", offsetof(ProbeObject, on), StateKind::flag},
-    {"small", offsetof(ProbeObject, small), StateKind::int32},
-    {"text", offsetof(ProbeObject, text), StateKind::str_or_none},
-    {"when", offsetof(ProbeObject, when), StateKind::datetime_or_none},
+    VM_STATE_MEMBER(ProbeObject, big, int64),
+    VM_STATE_MEMBER(ProbeObject, mode, unsigned_enum),
+    VM_STATE_MEMBER(ProbeObject, obj, object),
+    VM_STATE_MEMBER(ProbeObject, on, flag),
+    VM_STATE_MEMBER(ProbeObject, small, int32),
+    VM_STATE_MEMBER(ProbeObject, text, str_or_none),
+    VM_STATE_MEMBER(ProbeObject, when, datetime_or_none),
 };
 constexpr vm::StateLayout probe_state =
     vm::state_layout(probe_members, "big, mode, obj, on, small, text, when",
@@ -122,29 +122,28 @@ PyMemberDef probe_fields[] = {
 };
 
 void define_types() {
-    Probe_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    Probe_type.tp_name = "velmora._pickle_probe.Probe";
-    Probe_type.tp_basicsize = sizeof(ProbeObject);
-    Probe_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    Probe_type.tp_new = probe_new;
-    Probe_type.tp_dealloc = probe_dealloc;
-    Probe_type.tp_traverse = probe_traverse;
-    Probe_type.tp_clear = probe_clear;
-    Probe_type.tp_members = probe_fields;
-
-    ProbeError_type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
-    ProbeError_type.tp_name = "velmora._pickle_probe.ProbeError";
-    ProbeError_type.tp_basicsize = sizeof(PyBaseExceptionObject);
-    ProbeError_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    ProbeError_type.tp_base = reinterpret_cast<PyTypeObject *>(PyExc_Exception);
+    vm::define_type(Probe_type,
+                    {
+                        .name = "velmora._pickle_probe.Probe",
+                        .basicsize = sizeof(ProbeObject),
+                        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                        .dealloc = probe_dealloc,
+                        .traverse = probe_traverse,
+                        .clear = probe_clear,
+                        .members = probe_fields,
+                        .new_ = probe_new,
+                    });
+    vm::define_exception_type(ProbeError_type, "velmora._pickle_probe.ProbeError",
+                              sizeof(PyBaseExceptionObject), nullptr, nullptr,
+                              reinterpret_cast<PyTypeObject *>(PyExc_Exception));
 }
 
 // ---- Module ------------------------------------------------------------------
 
-int ready_bind_prepare(vm::ModuleFrame &f, vm::PickleType &row, const char *name) {
-    if (PyType_Ready(row.type) < 0) return -1;
-    if (f.bind(name, reinterpret_cast<PyObject *>(row.type)) < 0) return -1;
-    return vm::prepare_pickling(f, row);
+int ready_bind_prepare(vm::ModuleFrame &f, PyTypeObject &type) {
+    if (PyType_Ready(&type) < 0) return -1;
+    if (f.bind(vm::short_type_name(&type), reinterpret_cast<PyObject *>(&type)) < 0) return -1;
+    return vm::prepare_pickling(f, probe_pickles, &type);
 }
 
 int init_constants(vm::ModuleFrame &) {
@@ -154,8 +153,7 @@ int init_constants(vm::ModuleFrame &) {
 
 int body(vm::ModuleFrame &f) {
     if (!Probe_type.tp_name) define_types();
-    if (ready_bind_prepare(f, probe_pickles[0], "Probe") < 0 ||
-        ready_bind_prepare(f, probe_pickles[1], "ProbeError") < 0) {
+    if (ready_bind_prepare(f, Probe_type) < 0 || ready_bind_prepare(f, ProbeError_type) < 0) {
         return -1;
     }
     if (!datetime_type) {
@@ -176,24 +174,11 @@ int body(vm::ModuleFrame &f) {
     return 0;
 }
 
-vm::ModuleFrame frame{
-    .short_name = "_pickle_probe",
-    .dotted_name = "velmora._pickle_probe",
-    .reinit_error =
-        "Module '_pickle_probe' has already been imported. Re-initialisation is not "
-        "supported.",
-    .init_frame = "init velmora._pickle_probe",
-    .source_file = "velmora/_pickle_probe",
-    .main_flag = &__pyx_module_is_main_velmora___pickle_probe,
-    .builtin_names = nullptr,
-    .init_constants = init_constants,
-    .body = body,
-};
+vm::ModuleFrame frame = VM_MODULE_FRAME(_pickle_probe, .builtin_names = nullptr,
+                                        .init_constants = init_constants, .body = body);
 
 }  // namespace
 
 }  // namespace probe
 
-PyMODINIT_FUNC PyInit__pickle_probe(void) {
-    return vm::ModuleFrame::init<probe::frame>();
-}
+VM_MODULE_INIT(_pickle_probe, probe::frame)

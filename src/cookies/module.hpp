@@ -1,0 +1,11 @@
+// The frame of velmora.cookies (module.cpp). `frame.lookup(name)` finds
+// module-level names at call time: the namespace first, then the builtins.
+#pragma once
+
+#include "module_support/frame.hpp"
+
+namespace vc {
+
+extern vm::ModuleFrame frame;
+
+}  // namespace vc
