@@ -8,9 +8,9 @@
 
 #include <type_traits>
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
@@ -67,4 +67,4 @@ int create_capi_table() {
     return 0;
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

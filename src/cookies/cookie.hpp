@@ -8,7 +8,7 @@
 
 #include "velmora/cookies.h"
 
-namespace vc {
+namespace velmora::cookies {
 
 inline VelmoraCookie *as_cookie(PyObject *object) {
     return reinterpret_cast<VelmoraCookie *>(object);
@@ -74,4 +74,4 @@ bool check_expires_value(PyObject *value);
 // than 4096 raises CookieValueExceedsMaximumLength. Meant for true values.
 bool check_value_length(PyObject *value);
 
-}  // namespace vc
+}  // namespace velmora::cookies

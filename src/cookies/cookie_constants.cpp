@@ -3,7 +3,7 @@
 #include "cookies/module_steps.hpp"
 #include "velmora/cookies.h"
 
-namespace vc {
+namespace velmora::cookies {
 
 Constants constants;
 
@@ -48,4 +48,4 @@ int init_cookie_constants() {
     return c.to_three ? 0 : -1;
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

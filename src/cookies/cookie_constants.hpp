@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-namespace vc {
+namespace velmora::cookies {
 
 struct Constants {
     // Identifiers, interned.
@@ -31,4 +31,4 @@ struct Constants {
 };
 extern Constants constants;
 
-}  // namespace vc
+}  // namespace velmora::cookies

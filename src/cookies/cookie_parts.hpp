@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-namespace vc {
+namespace velmora::cookies {
 
 // cookie_properties.cpp: the nine properties, and the two setters that the
 // constructor runs (by attribute assignment for subclasses).
@@ -16,4 +16,4 @@ extern PyMethodDef cookie_methods[];
 PyObject *cookie_repr(PyObject *self);
 PyObject *cookie_richcompare(PyObject *self, PyObject *other, int op);
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -15,9 +15,9 @@
 
 #include <cstddef>
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 // Other native modules compile against velmora/cookies.h: the record this
 // type allocates must be exactly the one declared there.
@@ -44,8 +44,8 @@ VelmoraCookieMethods cookie_method_table;
 const char *const param_names[kCookieParamCount] = {
     "name", "value", "expires", "domain", "path", "http_only", "secure", "max_age", "same_site",
 };
-using vm::ParamKind;
-const vm::Param param_kinds[kCookieParamCount] = {
+using velmora::support::ParamKind;
+const velmora::support::Param param_kinds[kCookieParamCount] = {
     {ParamKind::str_or_none},
     {ParamKind::str_or_none},
     {ParamKind::instance_or_none, datetime_type},
@@ -56,18 +56,19 @@ const vm::Param param_kinds[kCookieParamCount] = {
     {ParamKind::integer},
     {ParamKind::integer},
 };
-const vm::Signature init_signature{"__init__", param_names, kCookieParamCount, 2, param_kinds};
+const velmora::support::Signature init_signature{"__init__", param_names, kCookieParamCount, 2,
+                                                 param_kinds};
 
 // The parameters of a call with the values of those a caller leaves out:
 // nullptr marks a native default (flags off, max_age -1, same_site 0).
-struct CookieArgs : vm::BoundArgs<kCookieParamCount> {
+struct CookieArgs : velmora::support::BoundArgs<kCookieParamCount> {
     CookieArgs() noexcept
         : BoundArgs(nullptr, nullptr, Py_None, Py_None, Py_None, nullptr, nullptr, nullptr,
                     nullptr) {}
 };
 
 int flag_or_false(PyObject *value) {
-    return value ? vm::is_true(value) : 0;
+    return value ? velmora::support::is_true(value) : 0;
 }
 
 // Runs `self.<name> = value`: the property of Cookie itself directly, since
@@ -85,7 +86,8 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     int secure = flag_or_false(values[kParamSecure]);
     if (secure < 0) return -1;
     int64_t max_age = -1;
-    if (values[kParamMaxAge] && !vm::to_int64(values[kParamMaxAge], &max_age)) return -1;
+    if (values[kParamMaxAge] && !velmora::support::to_int64(values[kParamMaxAge], &max_age))
+        return -1;
     uint32_t same_site = VELMORA_SAME_SITE_UNDEFINED;
     if (values[kParamSameSite] && !to_same_site_code(values[kParamSameSite], &same_site)) {
         return -1;
@@ -93,13 +95,14 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     PyObject *expires = values[kParamExpires];
     if (expires != Py_None && !datetime_type()) return -1;
     // name, value, expires, domain, path: the typed parameters, in order.
-    if (!vm::check_params(init_signature, values, kParamName, kParamHttpOnly)) return -1;
+    if (!velmora::support::check_params(init_signature, values, kParamName, kParamHttpOnly))
+        return -1;
     if (assign(self, constants.name, cookie_set_name, values[kParamName]) < 0) return -1;
     if (assign(self, constants.value, cookie_set_value, values[kParamValue]) < 0) return -1;
     VelmoraCookie *cookie = as_cookie(self);
-    vm::replace_field(cookie->expires, values[kParamExpires]);
-    vm::replace_field(cookie->domain, values[kParamDomain]);
-    vm::replace_field(cookie->path, values[kParamPath]);
+    velmora::support::replace_field(cookie->expires, values[kParamExpires]);
+    velmora::support::replace_field(cookie->domain, values[kParamDomain]);
+    velmora::support::replace_field(cookie->path, values[kParamPath]);
     cookie->http_only = http_only;
     cookie->secure = secure;
     cookie->max_age = max_age;
@@ -126,7 +129,7 @@ int cookie_tp_init(PyObject *self, PyObject *args, PyObject *kwds) {
 PyObject *cookie_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
                             PyObject *kwnames) {
     if (callable != reinterpret_cast<PyObject *>(&Cookie_type)) {
-        return vm::call_type_generic(callable, args, nargsf, kwnames);
+        return velmora::support::call_type_generic(callable, args, nargsf, kwnames);
     }
     CookieArgs bound;
     if (bound.bind_vector(init_signature, args, nargsf, kwnames) < 0) return nullptr;
@@ -154,29 +157,29 @@ int cookie_traverse(PyObject *self, visitproc visit, void *arg) {
 }
 
 int cookie_clear(PyObject *self) {
-    vm::replace_field(as_cookie(self)->expires, Py_None);
+    velmora::support::replace_field(as_cookie(self)->expires, Py_None);
     return 0;
 }
 
 void define_cookie_type() {
-    vm::define_type(Cookie_type,
-                    {
-                        .name = "velmora.cookies.Cookie",
-                        .basicsize = sizeof(VelmoraCookie),
-                        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-                        .dealloc = cookie_dealloc,
-                        .repr = cookie_repr,
-                        // Equality without hashing: cookies are mutable.
-                        .hash = PyObject_HashNotImplemented,
-                        .traverse = cookie_traverse,
-                        .clear = cookie_clear,
-                        .richcompare = cookie_richcompare,
-                        .methods = cookie_methods,
-                        .getset = cookie_getset,
-                        .init = cookie_tp_init,
-                        .new_ = cookie_tp_new,
-                        .vectorcall = cookie_vectorcall,
-                    });
+    velmora::support::define_type(
+        Cookie_type, {
+                         .name = "velmora.cookies.Cookie",
+                         .basicsize = sizeof(VelmoraCookie),
+                         .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                         .dealloc = cookie_dealloc,
+                         .repr = cookie_repr,
+                         // Equality without hashing: cookies are mutable.
+                         .hash = PyObject_HashNotImplemented,
+                         .traverse = cookie_traverse,
+                         .clear = cookie_clear,
+                         .richcompare = cookie_richcompare,
+                         .methods = cookie_methods,
+                         .getset = cookie_getset,
+                         .init = cookie_tp_init,
+                         .new_ = cookie_tp_new,
+                         .vectorcall = cookie_vectorcall,
+                     });
 }
 
 }  // namespace
@@ -208,7 +211,7 @@ int ready_cookie_type() {
     if (PyType_Ready(&Cookie_type) < 0) return -1;
     Ref vtable = Ref::steal(PyCapsule_New(&cookie_method_table, nullptr, nullptr));
     if (!vtable) return -1;
-    return vm::set_type_dict_item(&Cookie_type, "__pyx_vtable__", vtable.get());
+    return velmora::support::set_type_dict_item(&Cookie_type, "__pyx_vtable__", vtable.get());
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

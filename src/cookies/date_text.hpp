@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace vc::date_text {
+namespace velmora::cookies::date_text {
 
 // The fields of a date as the cookie text states them.
 struct Fields {
@@ -193,4 +193,4 @@ inline void write(const Fields &f, char *out) {
     out[28] = 'T';
 }
 
-}  // namespace vc::date_text
+}  // namespace velmora::cookies::date_text

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-namespace vc {
+namespace velmora::cookies {
 
 // Held for the life of the process; never looked up by name.
 extern PyTypeObject CookieError_type;
@@ -24,4 +24,4 @@ void raise_none_has_no(const char *attribute);
 // search for "=" is being handled, as the interpreter would chain them.
 void raise_invalid_pair(std::string_view fragment);
 
-}  // namespace vc
+}  // namespace velmora::cookies

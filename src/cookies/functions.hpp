@@ -11,7 +11,7 @@
 
 #include "velmora/cookies.h"
 
-namespace vc {
+namespace velmora::cookies {
 
 // Cookie dates (dates.cpp). The flag is ignored.
 PyDateTime_DateTime *datetime_from_cookie_format(PyObject *value, int skip_dispatch);
@@ -35,4 +35,4 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int skip_dispatch);
 // Set-Cookie writing (writer.cpp).
 PyObject *write_cookie_for_response(VelmoraCookie *cookie);
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace vc::scan {
+namespace velmora::cookies::scan {
 
 // Lower-cases ASCII A-Z only, as the bytes lower operation does, and compares
 // with a lower-case word for exact equality. Words of up to eight bytes are
@@ -254,4 +254,4 @@ bool read_header(std::string_view raw, Header *out, ReadMaxAge &&read_max_age) {
     });
 }
 
-}  // namespace vc::scan
+}  // namespace velmora::cookies::scan

@@ -7,7 +7,7 @@
 #include "cookies/module_steps.hpp"
 #include "module_support/import_type.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
 ImportedTypes imported;
 
@@ -41,11 +41,12 @@ PyTypeObject *datetime_type() {
 
 int import_standard_types() {
     for (const TypeImport &row : type_imports) {
-        PyTypeObject *type = vm::import_type(row.module_name, row.class_name, row.size);
+        PyTypeObject *type =
+            velmora::support::import_type(row.module_name, row.class_name, row.size);
         if (!type) return -1;
         Py_XSETREF(imported.*row.slot, type);
     }
     return 0;
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-namespace vc {
+namespace velmora::cookies {
 
 struct ImportedTypes {
     PyTypeObject *type;
@@ -20,4 +20,4 @@ extern ImportedTypes imported;
 // ImportError when the body never got that far (an abandoned import).
 PyTypeObject *datetime_type();
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -11,19 +11,19 @@
 #include "module_support/convert.hpp"
 #include "module_support/ref.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
 // False with the error of int() or of the 64-bit range check.
 inline bool read_max_age(std::string_view text, long long *out) {
-    vm::Ref raw = vm::Ref::steal(
+    velmora::support::Ref raw = velmora::support::Ref::steal(
         PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!raw) return false;
-    vm::Ref number = vm::Ref::steal(PyNumber_Long(raw.get()));
+    velmora::support::Ref number = velmora::support::Ref::steal(PyNumber_Long(raw.get()));
     if (!number) return false;
     int64_t value;
-    if (!vm::to_int64(number.get(), &value)) return false;
+    if (!velmora::support::to_int64(number.get(), &value)) return false;
     *out = value;
     return true;
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -10,7 +10,7 @@ extern "C" {
 __attribute__((visibility("default"))) int __pyx_module_is_main_velmora__cookies = 0;
 }
 
-namespace vc {
+namespace velmora::cookies {
 
 namespace {
 
@@ -21,12 +21,12 @@ int bind_type(const char *name, PyTypeObject &type) {
     return prepare_type_pickling(&type);
 }
 
-int init_constants(vm::ModuleFrame &) {
+int init_constants(velmora::support::ModuleFrame &) {
     return init_cookie_constants();
 }
 
 // The module body, in the order in which it fills the namespace.
-int body(vm::ModuleFrame &) {
+int body(velmora::support::ModuleFrame &) {
     if (create_capi_table() < 0) return -1;
     if (ready_cookie_type() < 0 || bind_type("Cookie", Cookie_type) < 0) return -1;
     if (ready_cookie_error_type() < 0 || bind_type("CookieError", CookieError_type) < 0) {
@@ -53,10 +53,10 @@ const char *const builtin_names[] = {"super", "NotImplemented", nullptr};
 
 }  // namespace
 
-vm::ModuleFrame frame =
+velmora::support::ModuleFrame frame =
     VM_MODULE_FRAME(cookies, .builtin_names = builtin_names, .init_constants = init_constants,
                     .body = body, .cache_names = true);
 
-}  // namespace vc
+}  // namespace velmora::cookies
 
-VM_MODULE_INIT(cookies, vc::frame)
+VM_MODULE_INIT(cookies, velmora::cookies::frame)

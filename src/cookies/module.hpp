@@ -4,8 +4,8 @@
 
 #include "module_support/frame.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
-extern vm::ModuleFrame frame;
+extern velmora::support::ModuleFrame frame;
 
-}  // namespace vc
+}  // namespace velmora::cookies

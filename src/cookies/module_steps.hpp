@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-namespace vc {
+namespace velmora::cookies {
 
 // Constants (run once, before the first body).
 int init_cookie_constants();  // cookie_constants.cpp
@@ -40,4 +40,4 @@ int bind_error_state_methods();
 int bind_cookie_state_methods();
 int bind_reconstructors();
 
-}  // namespace vc
+}  // namespace velmora::cookies

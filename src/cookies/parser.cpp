@@ -17,9 +17,9 @@
 
 #include <string_view>
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
@@ -116,9 +116,9 @@ PyObject *cookie_from_parts(PyObject *const *values, int64_t max_age) {
         return nullptr;
     }
     VelmoraCookie *cookie = as_cookie(self.get());
-    vm::replace_field(cookie->expires, expires);
-    vm::replace_field(cookie->domain, values[kParamDomain]);
-    vm::replace_field(cookie->path, values[kParamPath]);
+    velmora::support::replace_field(cookie->expires, expires);
+    velmora::support::replace_field(cookie->domain, values[kParamDomain]);
+    velmora::support::replace_field(cookie->path, values[kParamPath]);
     cookie->http_only = values[kParamHttpOnly] == Py_True;
     cookie->secure = values[kParamSecure] == Py_True;
     cookie->max_age = max_age;
@@ -191,4 +191,4 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     return as_cookie(cookie_from_parts(values, h.max_age));
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

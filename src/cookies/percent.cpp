@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
@@ -79,4 +79,4 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes) {
     return PyUnicodeWriter_Finish(writer);
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

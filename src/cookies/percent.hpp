@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace vc {
+namespace velmora::cookies {
 
 // unquote(text), where `text` is the strict UTF-8 decoding of `bytes`: only
 // ASCII runs are percent-decoded, each run's bytes decoded as UTF-8 with
@@ -57,4 +57,4 @@ inline void write_quoted(std::string_view utf8, char *out) {
     }
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

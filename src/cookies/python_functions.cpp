@@ -8,39 +8,46 @@
 #include "module_support/args.hpp"
 #include "module_support/ref.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
 const char *const value_names[] = {"value"};
 const char *const raw_value_names[] = {"raw_value"};
-const vm::Signature to_format_signature{"datetime_to_cookie_format", value_names, 1, 1};
-const vm::Signature from_format_signature{"datetime_from_cookie_format", value_names, 1, 1};
-const vm::Signature parse_signature{"parse_cookie", raw_value_names, 1, 1};
+const velmora::support::Signature to_format_signature{"datetime_to_cookie_format", value_names, 1,
+                                                      1};
+const velmora::support::Signature from_format_signature{"datetime_from_cookie_format", value_names,
+                                                        1, 1};
+const velmora::support::Signature parse_signature{"parse_cookie", raw_value_names, 1, 1};
 
 PyObject *py_datetime_to_cookie_format(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                                        PyObject *kwnames) {
     PyObject *value = nullptr;
-    if (vm::bind_vector(to_format_signature, args, nargs, kwnames, &value) < 0) return nullptr;
+    if (velmora::support::bind_vector(to_format_signature, args, nargs, kwnames, &value) < 0)
+        return nullptr;
     PyTypeObject *datetime = datetime_type();
-    if (!datetime || !vm::check_arg_instance_or_none(value, datetime, "value")) return nullptr;
+    if (!datetime || !velmora::support::check_arg_instance_or_none(value, datetime, "value"))
+        return nullptr;
     return datetime_to_cookie_format(reinterpret_cast<PyDateTime_DateTime *>(value), 1);
 }
 
 PyObject *py_datetime_from_cookie_format(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                                          PyObject *kwnames) {
     PyObject *value = nullptr;
-    if (vm::bind_vector(from_format_signature, args, nargs, kwnames, &value) < 0) return nullptr;
-    if (!vm::check_arg_exact_or_none(value, &PyBytes_Type, "value")) return nullptr;
+    if (velmora::support::bind_vector(from_format_signature, args, nargs, kwnames, &value) < 0)
+        return nullptr;
+    if (!velmora::support::check_arg_exact_or_none(value, &PyBytes_Type, "value")) return nullptr;
     return reinterpret_cast<PyObject *>(datetime_from_cookie_format(value, 1));
 }
 
 PyObject *py_parse_cookie(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *raw_value = nullptr;
-    if (vm::bind_vector(parse_signature, args, nargs, kwnames, &raw_value) < 0) return nullptr;
-    if (!vm::check_arg_exact_or_none(raw_value, &PyBytes_Type, "raw_value")) return nullptr;
+    if (velmora::support::bind_vector(parse_signature, args, nargs, kwnames, &raw_value) < 0)
+        return nullptr;
+    if (!velmora::support::check_arg_exact_or_none(raw_value, &PyBytes_Type, "raw_value"))
+        return nullptr;
     return as_object(parse_cookie(raw_value, 1));
 }
 
@@ -76,4 +83,4 @@ int bind_parse_cookie() {
     return bind_function(parse_def);
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -7,9 +7,9 @@
 #include "module_support/ref.hpp"
 #include "module_support/type_dict.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
@@ -58,10 +58,10 @@ int cacheable(PyTypeObject *type, PyTypeObject *meta, PyObject *name, PyObject *
         return 0;
     }
     PyObject *found;
-    int rc = vm::find_in_mro(meta, name, &found);
+    int rc = velmora::support::find_in_mro(meta, name, &found);
     Py_XDECREF(found);
     if (rc != 0) return rc < 0 ? -1 : 0;
-    rc = vm::find_in_mro(type, name, &found);
+    rc = velmora::support::find_in_mro(type, name, &found);
     if (rc <= 0) return rc;
     Py_DECREF(found);
     return found == member ? 1 : 0;
@@ -216,4 +216,4 @@ PyObject *same_site_member(uint32_t code) {
     return PyObject_CallOneArg(mode.get(), number.get());
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

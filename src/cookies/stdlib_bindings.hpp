@@ -9,7 +9,7 @@
 #include "cookies/module.hpp"
 #include "module_support/lookup.hpp"
 
-namespace vc {
+namespace velmora::cookies {
 
 // The standard-library functions the module body bound in the namespace
 // (stdlib_bindings.cpp). Calls still look the names up (through the frame's
@@ -47,17 +47,17 @@ bool caller_imports_standard();
 // The cached lookups of the three names (frame.names). Never nullptr after
 // the module body bound them.
 struct StandardSlots {
-    vm::NameCache::Slot *quote;
-    vm::NameCache::Slot *unquote;
-    vm::NameCache::Slot *parsedate_to_datetime;
+    velmora::support::NameCache::Slot *quote;
+    velmora::support::NameCache::Slot *unquote;
+    velmora::support::NameCache::Slot *parsedate_to_datetime;
 };
 extern StandardSlots slots;
 
 // Looks up one of the three names; `native` tells whether the native
 // stand-in may run for what was found. New reference, or nullptr with the
 // lookup's error.
-inline PyObject *lookup_standard(vm::NameCache::Slot *slot, PyObject *bound_function, bool valid,
-                                 bool *native) {
+inline PyObject *lookup_standard(velmora::support::NameCache::Slot *slot, PyObject *bound_function,
+                                 bool valid, bool *native) {
     PyObject *found = frame.names.lookup(*slot);
     *native = valid && found && found == bound_function;
     return found;
@@ -67,4 +67,4 @@ inline PyObject *lookup_standard(vm::NameCache::Slot *slot, PyObject *bound_func
 // runs before the functions need it); nullptr until then.
 extern PyDateTime_CAPI *datetime_capi;
 
-}  // namespace vc
+}  // namespace velmora::cookies

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string_view>
 
-namespace vc {
+namespace velmora::cookies {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 namespace {
 
@@ -258,7 +258,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
 bool write_expires(Writer &w, VelmoraCookie *cookie) {
     // Held across the calls into Python, which may replace the field.
     Ref expires = Ref::borrow(cookie->expires);
-    int truth = vm::is_true(expires.get());
+    int truth = velmora::support::is_true(expires.get());
     if (truth <= 0) return truth == 0;
     if (datetime_capi && format_natively(expires.get(), w.date)) {
         w.literal("Expires=", true);
@@ -458,4 +458,4 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     return join(w);
 }
 
-}  // namespace vc
+}  // namespace velmora::cookies

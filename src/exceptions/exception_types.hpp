@@ -7,7 +7,7 @@
 
 #include "velmora/exceptions.h"
 
-namespace vx {
+namespace velmora::exceptions {
 
 // Types readied by the module body, in its order; each names its base.
 struct TypeRow {
@@ -57,4 +57,4 @@ int init_framework_error_constants();
 int init_next_with_status(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
                           PyObject *message_args = nullptr);
 
-}  // namespace vx
+}  // namespace velmora::exceptions

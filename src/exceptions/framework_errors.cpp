@@ -10,9 +10,9 @@
 
 #include <cstddef>
 
-namespace vx {
+namespace velmora::exceptions {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 PyTypeObject MessageAborted_type;
 PyTypeObject InvalidArgument_type;
@@ -42,19 +42,21 @@ FixedMessageError fixed_message_errors[] = {
 
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (vm::bind_no_init_args(args, kwds) < 0) return -1;
-    return vm::call_next_init(fixed_message_errors[I].type, self, fixed_message_errors[I].args);
+    if (velmora::support::bind_no_init_args(args, kwds) < 0) return -1;
+    return velmora::support::call_next_init(fixed_message_errors[I].type, self,
+                                            fixed_message_errors[I].args);
 }
 
 // ---- Errors with the caller's message ---------------------------------------
 
 const char *const message_error_params[] = {"message", "inner_exception"};
-const vm::Param message_error_kinds[] = {{vm::ParamKind::str_or_none}, {vm::ParamKind::any}};
+const velmora::support::Param message_error_kinds[] = {{velmora::support::ParamKind::str_or_none},
+                                                       {velmora::support::ParamKind::any}};
 
 struct MessageError {
     PyTypeObject *type;
     const char *name;
-    vm::Signature signature;
+    velmora::support::Signature signature;
     bool keeps_inner_exception;  // as an ordinary instance attribute
 };
 
@@ -72,9 +74,10 @@ const MessageError message_errors[] = {
 template <std::size_t I>
 int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
-    vm::BoundArgs<2> bound{nullptr, Py_None};
+    velmora::support::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
-    if (vm::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0) return -1;
+    if (velmora::support::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0)
+        return -1;
     if (!cls.keeps_inner_exception) return 0;
     return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }
@@ -82,10 +85,12 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
 }  // namespace
 
 void define_framework_error_types() {
-    vm::define_exception_types(fixed_message_errors, sizeof(PyBaseExceptionObject),
-                               [](auto i) -> initproc { return &fixed_message_init<i>; });
-    vm::define_exception_types(message_errors, sizeof(PyBaseExceptionObject),
-                               [](auto i) -> initproc { return &message_error_init<i>; });
+    velmora::support::define_exception_types(
+        fixed_message_errors, sizeof(PyBaseExceptionObject),
+        [](auto i) -> initproc { return &fixed_message_init<i>; });
+    velmora::support::define_exception_types(
+        message_errors, sizeof(PyBaseExceptionObject),
+        [](auto i) -> initproc { return &message_error_init<i>; });
 }
 
 int init_framework_error_constants() {
@@ -98,4 +103,4 @@ int init_framework_error_constants() {
     return 0;
 }
 
-}  // namespace vx
+}  // namespace velmora::exceptions

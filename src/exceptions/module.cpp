@@ -11,7 +11,7 @@ extern "C" {
 __attribute__((visibility("default"))) int __pyx_module_is_main_velmora__exceptions = 0;
 }
 
-namespace vx {
+namespace velmora::exceptions {
 
 namespace {
 
@@ -39,21 +39,22 @@ const TypeRow type_rows[] = {
     {&NotImplementedByServer_type, &http_base},
 };
 
-int ready_and_bind(vm::ModuleFrame &frame, const TypeRow &row) {
+int ready_and_bind(velmora::support::ModuleFrame &frame, const TypeRow &row) {
     PyTypeObject *type = row.type;
     type->tp_base = reinterpret_cast<PyTypeObject *>(*row.base);
     if (PyType_Ready(type) < 0) return -1;
-    if (frame.bind(vm::short_type_name(type), reinterpret_cast<PyObject *>(type)) < 0) return -1;
+    if (frame.bind(velmora::support::short_type_name(type), reinterpret_cast<PyObject *>(type)) < 0)
+        return -1;
     return prepare_pickling(frame, type);
 }
 
-int init_constants(vm::ModuleFrame &) {
+int init_constants(velmora::support::ModuleFrame &) {
     if (init_http_exception_constants() < 0) return -1;
     if (init_payload_exception_constants() < 0) return -1;
     return init_framework_error_constants();
 }
 
-int body(vm::ModuleFrame &frame) {
+int body(velmora::support::ModuleFrame &frame) {
     // A retried import after a failure must not wipe types already readied.
     if (!(HTTPException_type.tp_flags & Py_TPFLAGS_READY)) {
         define_http_exception_types();
@@ -68,11 +69,11 @@ int body(vm::ModuleFrame &frame) {
 
 const char *const builtin_names[] = {"super", nullptr};
 
-vm::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
-                                        .init_constants = init_constants, .body = body);
+velmora::support::ModuleFrame frame = VM_MODULE_FRAME(
+    exceptions, .builtin_names = builtin_names, .init_constants = init_constants, .body = body);
 
 }  // namespace
 
-}  // namespace vx
+}  // namespace velmora::exceptions
 
-VM_MODULE_INIT(exceptions, vx::frame)
+VM_MODULE_INIT(exceptions, velmora::exceptions::frame)

@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vx {
+namespace velmora::exceptions {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 PyTypeObject BadRequestFormat_type;
 PyTypeObject InternalServerError_type;
@@ -72,7 +72,7 @@ int payload_traverse(PyObject *self, visitproc visit, void *arg) {
 
 int payload_clear(PyObject *self) {
     exception_base()->tp_clear(self);
-    vm::replace_field(payload_field(self), Py_None);
+    velmora::support::replace_field(payload_field(self), Py_None);
     return 0;
 }
 
@@ -93,13 +93,13 @@ PyObject *payload_get(PyObject *self, void *) {
 
 // Any object; deleting stores None.
 int payload_set(PyObject *self, PyObject *value, void *) {
-    vm::replace_field(payload_field(self), value ? value : Py_None);
+    velmora::support::replace_field(payload_field(self), value ? value : Py_None);
     return 0;
 }
 
 // Exactly a str or None; deleting stores None.
 int str_payload_set(PyObject *self, PyObject *value, void *) {
-    return vm::store_str_or_none(payload_field(self), value);
+    return velmora::support::store_str_or_none(payload_field(self), value);
 }
 
 // One property per type, the payload under the type's own name.
@@ -121,48 +121,51 @@ PAYLOAD_PROPERTY(data, str_payload_set);
 int init_with_status_then_store(PyTypeObject *cls, PyObject *self, PyObject *status,
                                 PyObject *message, PyObject *payload) {
     if (init_next_with_status(cls, self, status, message) < 0) return -1;
-    vm::replace_field(payload_field(self), payload);
+    velmora::support::replace_field(payload_field(self), payload);
     return 0;
 }
 
 const char *const bad_request_format_params[] = {"message", "inner_exception"};
-const vm::Param bad_request_format_kinds[] = {{vm::ParamKind::str_or_none}, {vm::ParamKind::any}};
-const vm::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1,
-                                                 bad_request_format_kinds};
+const velmora::support::Param bad_request_format_kinds[] = {
+    {velmora::support::ParamKind::str_or_none}, {velmora::support::ParamKind::any}};
+const velmora::support::Signature bad_request_format_signature{
+    "__init__", bad_request_format_params, 2, 1, bad_request_format_kinds};
 
 int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    vm::BoundArgs<2> bound{nullptr, Py_None};
+    velmora::support::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(bad_request_format_signature, args, kwds) < 0) return -1;
-    if (vm::init_next_with_message(&BadRequestFormat_type, self, bad_request_format_signature, 0,
-                                   bound[0]) < 0) {
+    if (velmora::support::init_next_with_message(&BadRequestFormat_type, self,
+                                                 bad_request_format_signature, 0, bound[0]) < 0) {
         return -1;
     }
-    vm::replace_field(payload_field(self), bound[1]);
+    velmora::support::replace_field(payload_field(self), bound[1]);
     return 0;
 }
 
 const char *const internal_error_params[] = {"source_error"};
-const vm::Param internal_error_kinds[] = {{vm::ParamKind::instance_or_none, exception_base}};
-const vm::Signature internal_error_signature{"__init__", internal_error_params, 1, 0,
-                                             internal_error_kinds};
+const velmora::support::Param internal_error_kinds[] = {
+    {velmora::support::ParamKind::instance_or_none, exception_base}};
+const velmora::support::Signature internal_error_signature{"__init__", internal_error_params, 1, 0,
+                                                           internal_error_kinds};
 
 int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    vm::BoundArgs<1> bound{Py_None};
+    velmora::support::BoundArgs<1> bound{Py_None};
     if (bound.bind_tuple(internal_error_signature, args, kwds) < 0) return -1;
     PyObject *source_error = bound[0];
-    if (!vm::check_param(internal_error_signature, 0, source_error)) return -1;
+    if (!velmora::support::check_param(internal_error_signature, 0, source_error)) return -1;
     return init_with_status_then_store(&InternalServerError_type, self,
                                        PyTuple_GET_ITEM(internal_error_args, 0),
                                        PyTuple_GET_ITEM(internal_error_args, 1), source_error);
 }
 
 const char *const unprocessable_params[] = {"message", "details"};
-const vm::Param unprocessable_kinds[] = {{vm::ParamKind::truth}, {vm::ParamKind::any}};
-const vm::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0,
-                                            unprocessable_kinds};
+const velmora::support::Param unprocessable_kinds[] = {{velmora::support::ParamKind::truth},
+                                                       {velmora::support::ParamKind::any}};
+const velmora::support::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0,
+                                                          unprocessable_kinds};
 
 int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    vm::BoundArgs<2> bound{Py_None, Py_None};
+    velmora::support::BoundArgs<2> bound{Py_None, Py_None};
     if (bound.bind_tuple(unprocessable_signature, args, kwds) < 0) return -1;
     int truth = PyObject_IsTrue(bound[0]);
     if (truth < 0) return -1;
@@ -172,17 +175,18 @@ int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
 }
 
 const char *const failed_request_params[] = {"status", "data"};
-const vm::Param failed_request_kinds[] = {{vm::ParamKind::integer}, {vm::ParamKind::str_or_none}};
-const vm::Signature failed_request_signature{"__init__", failed_request_params, 2, 2,
-                                             failed_request_kinds};
+const velmora::support::Param failed_request_kinds[] = {{velmora::support::ParamKind::integer},
+                                                        {velmora::support::ParamKind::str_or_none}};
+const velmora::support::Signature failed_request_signature{"__init__", failed_request_params, 2, 2,
+                                                           failed_request_kinds};
 
 int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    vm::BoundArgs<2> bound;
+    velmora::support::BoundArgs<2> bound;
     if (bound.bind_tuple(failed_request_signature, args, kwds) < 0) return -1;
     int32_t status;
-    if (!vm::to_int32(bound[0], &status)) return -1;
+    if (!velmora::support::to_int32(bound[0], &status)) return -1;
     PyObject *data = bound[1];
-    if (!vm::check_param(failed_request_signature, 1, data)) return -1;
+    if (!velmora::support::check_param(failed_request_signature, 1, data)) return -1;
     // %S gives a str itself and "None" for None.
     Ref message = Ref::steal(PyUnicode_FromFormat(
         "The response status code does not indicate success: %d. Response body: %S",
@@ -220,8 +224,8 @@ const PayloadClass payload_classes[] = {
 void define_payload_exception_types() {
     for (const PayloadClass &cls : payload_classes) {
         PyTypeObject &type = *cls.type;
-        vm::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException), cls.init,
-                                  cls.getset);
+        velmora::support::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException),
+                                                cls.init, cls.getset);
         type.tp_flags |= Py_TPFLAGS_HAVE_GC;
         type.tp_new = payload_new;
         type.tp_dealloc = payload_dealloc;
@@ -240,4 +244,4 @@ int init_payload_exception_constants() {
     return 0;
 }
 
-}  // namespace vx
+}  // namespace velmora::exceptions

@@ -2,7 +2,7 @@
 
 #include "module_support/ref.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 void raise_arg_count(const char *func, Py_ssize_t min, Py_ssize_t max, Py_ssize_t given) {
     const char *how;
@@ -279,4 +279,4 @@ void raise_cannot_convert(PyObject *got, const char *target) {
                  target);
 }
 
-}  // namespace vm
+}  // namespace velmora::support

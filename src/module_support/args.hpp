@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vm {
+namespace velmora::support {
 
 // Most parameters any entry point declares; the bound-arguments holder keeps
 // one bit per parameter.
@@ -149,4 +149,4 @@ void raise_expected(const char *expected, PyObject *got);
 // "%.1sCannot convert %.200s to %.200s".
 void raise_cannot_convert(PyObject *got, const char *target);
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-namespace vm {
+namespace velmora::support {
 
 namespace {
 
@@ -115,4 +115,4 @@ bool to_uint32(PyObject *value, uint32_t *out, const char *type_name) {
     return false;
 }
 
-}  // namespace vm
+}  // namespace velmora::support

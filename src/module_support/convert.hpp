@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace vm {
+namespace velmora::support {
 
 // An int (or subclass) as it is; otherwise the result of the type's __int__,
 // with the interpreter's rules for results of the wrong type. New reference.
@@ -18,4 +18,4 @@ bool to_int64(PyObject *value, int64_t *out);
 // `type_name` names the native target in the OverflowError texts.
 bool to_uint32(PyObject *value, uint32_t *out, const char *type_name);
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-namespace vm {
+namespace velmora::support {
 
 namespace {
 
@@ -181,4 +181,4 @@ int ModuleFrame::bind(const char *name, PyObject *value) const {
     return PyDict_SetItemString(dict, name, value);
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -8,7 +8,7 @@
 
 #include "module_support/lookup.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 struct ModuleFrame {
     // Filled by the library.
@@ -65,7 +65,7 @@ private:
     int exec(PyObject *module);
 };
 
-}  // namespace vm
+}  // namespace velmora::support
 
 // The frame of the module velmora.<name>: its names, its texts and its
 // main-program flag (`__pyx_module_is_main_velmora__<name>`, defined by the
@@ -74,7 +74,7 @@ private:
 // initializers.
 // clang-format off
 #define VM_MODULE_FRAME(name, ...)                                                   \
-    ::vm::ModuleFrame {                                                              \
+    ::velmora::support::ModuleFrame {                                                              \
         .short_name = #name,                                                         \
         .dotted_name = "velmora." #name,                                             \
         .reinit_error = "Module '" #name "' has already been imported. "             \
@@ -87,7 +87,7 @@ private:
 // clang-format on
 
 // The module's initialisation entry, PyInit_<name>, for the frame `frame`.
-#define VM_MODULE_INIT(name, frame)              \
-    PyMODINIT_FUNC PyInit_##name(void) {         \
-        return ::vm::ModuleFrame::init<frame>(); \
+#define VM_MODULE_INIT(name, frame)                            \
+    PyMODINIT_FUNC PyInit_##name(void) {                       \
+        return ::velmora::support::ModuleFrame::init<frame>(); \
     }

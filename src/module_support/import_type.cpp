@@ -2,7 +2,7 @@
 
 #include "module_support/ref.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 namespace {
 
@@ -45,4 +45,4 @@ PyTypeObject *import_type(const char *module_name, const char *class_name,
     return reinterpret_cast<PyTypeObject *>(found.release());
 }
 
-}  // namespace vm
+}  // namespace velmora::support

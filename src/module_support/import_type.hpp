@@ -5,7 +5,7 @@
 
 #include <Python.h>
 
-namespace vm {
+namespace velmora::support {
 
 // `module_name`.`class_name`, checked to be a type whose instance size is at
 // least `expected_size`; a larger basic size only warns. New reference, or
@@ -13,4 +13,4 @@ namespace vm {
 PyTypeObject *import_type(const char *module_name, const char *class_name,
                           Py_ssize_t expected_size);
 
-}  // namespace vm
+}  // namespace velmora::support

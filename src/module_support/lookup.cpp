@@ -1,6 +1,6 @@
 #include "module_support/lookup.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 PyObject *lookup_global(PyObject *module_dict, PyObject *builtins, PyObject *name) {
     PyObject *found;
@@ -218,4 +218,4 @@ void NameCache::on_event(void *context, PyDict_WatchEvent event, PyObject *, PyO
     }
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -14,7 +14,7 @@
 
 #include <cstddef>
 
-namespace vm {
+namespace velmora::support {
 
 // New reference, or nullptr with NameError "name '%U' is not defined".
 PyObject *lookup_global(PyObject *module_dict, PyObject *builtins, PyObject *name);
@@ -88,4 +88,4 @@ private:
     bool caching_ = false;
 };
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace vm {
+namespace velmora::support {
 
 namespace {
 
@@ -145,4 +145,4 @@ int init_next_with_message(PyTypeObject *cls, PyObject *self, const Signature &s
     return call_next_init(cls, self, base_args.get());
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -6,7 +6,7 @@
 
 #include "module_support/args.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 // `args` is a tuple of positional arguments. Returns 0, or -1 with an
 // exception set.
@@ -24,4 +24,4 @@ int init_next_with_message(PyTypeObject *cls, PyObject *self, const Signature &s
 // its body without packing arguments.
 initproc next_init_slot(PyTypeObject *cls, PyObject *self);
 
-}  // namespace vm
+}  // namespace velmora::support

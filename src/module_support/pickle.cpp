@@ -8,7 +8,7 @@
 
 #include <iterator>
 
-namespace vm::pickle_detail {
+namespace velmora::support::pickle_detail {
 
 Names names;
 
@@ -223,9 +223,9 @@ PyMethodDef setstate_def = {
 
 std::span<PickleType> library_rows;
 
-}  // namespace vm::pickle_detail
+}  // namespace velmora::support::pickle_detail
 
-namespace vm {
+namespace velmora::support {
 
 PickleType *find_row(std::span<PickleType> rows, PyTypeObject *type) {
     for (PickleType &row : rows) {
@@ -235,4 +235,4 @@ PickleType *find_row(std::span<PickleType> rows, PyTypeObject *type) {
     return nullptr;
 }
 
-}  // namespace vm
+}  // namespace velmora::support

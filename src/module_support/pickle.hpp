@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <span>
 
-namespace vm {
+namespace velmora::support {
 
 struct ModuleFrame;
 struct PickleType;
@@ -48,8 +48,8 @@ struct StateMember {
 // The member for the field `field` of `Record`, named as the field.
 // clang-format off
 #define VM_STATE_MEMBER(Record, field, kind)          \
-    ::vm::StateMember{#field, offsetof(Record, field), \
-                      ::vm::StateKind::kind}
+    ::velmora::support::StateMember{#field, offsetof(Record, field), \
+                      ::velmora::support::StateKind::kind}
 // clang-format on
 
 // First 28 bits of SHA-256, SHA-1 and MD5 of the member names joined by
@@ -196,7 +196,7 @@ struct PickleType {
 // A row for the type object `type_object` whose short name is `Name`.
 // clang-format off
 #define VM_PICKLE_ROW(type_object, Name, layout) \
-    ::vm::PickleType{&(type_object), "__pyx_unpickle_" #Name, &(layout)}
+    ::velmora::support::PickleType{&(type_object), "__pyx_unpickle_" #Name, &(layout)}
 // clang-format on
 
 // The row of `type` in `rows`, the one way a row is found from a type: at
@@ -220,4 +220,4 @@ int bind_state_methods(PickleType &row);
 // Binds the module-level reconstructor __pyx_unpickle_<Type> in the namespace.
 int bind_reconstructor(const ModuleFrame &frame, PickleType &row);
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-namespace vm {
+namespace velmora::support {
 
 using pickle_detail::names;
 
@@ -172,4 +172,4 @@ int bind_reconstructor(const ModuleFrame &frame, PickleType &row) {
     return frame.bind(row.reconstructor_name, function.get());
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -3,7 +3,7 @@
 
 #include "module_support/pickle.hpp"
 
-namespace vm::pickle_detail {
+namespace velmora::support::pickle_detail {
 
 // Interned names the pickle support uses, each as its field and its text;
 // created by init_names().
@@ -48,4 +48,4 @@ PyObject *reconstruct(PyObject *module, PyTypeObject *cls, PyObject *const *args
 // The pickle rows of this library, as prepare_pickling was given them.
 extern std::span<PickleType> library_rows;
 
-}  // namespace vm::pickle_detail
+}  // namespace velmora::support::pickle_detail

@@ -5,7 +5,7 @@
 #include "module_support/pickle_internal.hpp"
 #include "module_support/ref.hpp"
 
-namespace vm::pickle_detail {
+namespace velmora::support::pickle_detail {
 
 namespace {
 
@@ -147,4 +147,4 @@ int apply_state(const StateLayout &layout, PyObject *self, PyObject *state) {
     return 0;
 }
 
-}  // namespace vm::pickle_detail
+}  // namespace velmora::support::pickle_detail

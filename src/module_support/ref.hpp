@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace vm {
+namespace velmora::support {
 
 class Ref {
 public:
@@ -56,4 +56,4 @@ inline void replace_field(PyObject *&field, PyObject *value) noexcept {
     Py_XDECREF(old);
 }
 
-}  // namespace vm
+}  // namespace velmora::support

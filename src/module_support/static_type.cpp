@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vm {
+namespace velmora::support {
 
 void define_type(PyTypeObject &type, const TypeSpec &spec) {
     type = PyTypeObject{PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -35,4 +35,4 @@ const char *short_type_name(const PyTypeObject *type) {
     return dot ? dot + 1 : type->tp_name;
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace vm {
+namespace velmora::support {
 
 // The slots a type of these libraries sets; everything else stays zero and
 // is inherited when the type is readied. Fields in PyTypeObject order, so
@@ -59,4 +59,4 @@ void define_exception_types(Row (&rows)[N], Py_ssize_t basicsize, InitFor init_f
 // The short name of a type: its full name after the last point.
 const char *short_type_name(const PyTypeObject *type);
 
-}  // namespace vm
+}  // namespace velmora::support

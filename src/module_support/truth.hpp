@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-namespace vm {
+namespace velmora::support {
 
 // 1 or 0, or -1 with the exception of the object's truth test.
 inline int is_true(PyObject *value) {
@@ -13,4 +13,4 @@ inline int is_true(PyObject *value) {
     return PyObject_IsTrue(value);
 }
 
-}  // namespace vm
+}  // namespace velmora::support

@@ -2,7 +2,7 @@
 
 #include "module_support/ref.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 PyObject *call_type_generic(PyObject *type, PyObject *const *args, size_t nargsf,
                             PyObject *kwnames) {
@@ -25,4 +25,4 @@ PyObject *call_type_generic(PyObject *type, PyObject *const *args, size_t nargsf
     return PyType_Type.tp_call(type, positional.get(), keywords.get());
 }
 
-}  // namespace vm
+}  // namespace velmora::support

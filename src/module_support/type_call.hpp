@@ -4,11 +4,11 @@
 
 #include <Python.h>
 
-namespace vm {
+namespace velmora::support {
 
 // Calls `type` as type.__call__ does, from vectorcall arguments. New
 // reference, or nullptr with an exception set.
 PyObject *call_type_generic(PyObject *type, PyObject *const *args, size_t nargsf,
                             PyObject *kwnames);
 
-}  // namespace vm
+}  // namespace velmora::support

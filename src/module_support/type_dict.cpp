@@ -2,7 +2,7 @@
 
 #include "module_support/ref.hpp"
 
-namespace vm {
+namespace velmora::support {
 
 int set_type_dict_item(PyTypeObject *type, const char *name, PyObject *value) {
     Ref dict = Ref::steal(PyType_GetDict(type));
@@ -28,4 +28,4 @@ int find_in_mro(PyTypeObject *type, PyObject *name, PyObject **found) {
     return 0;
 }
 
-}  // namespace vm
+}  // namespace velmora::support

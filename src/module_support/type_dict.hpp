@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-namespace vm {
+namespace velmora::support {
 
 // Binds `value` under `name` in the dictionary of `type` and refreshes the
 // interpreter's cached attribute lookups. 0, or -1 with an exception set.
@@ -16,4 +16,4 @@ int set_type_dict_item(PyTypeObject *type, const char *name, PyObject *value);
 // 0 when no dictionary holds it, -1 with an exception set.
 int find_in_mro(PyTypeObject *type, PyObject *name, PyObject **found);
 
-}  // namespace vm
+}  // namespace velmora::support

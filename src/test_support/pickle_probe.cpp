@@ -20,7 +20,7 @@ namespace probe {
 
 namespace {
 
-using vm::Ref;
+using velmora::support::Ref;
 
 struct ProbeObject {
     PyObject ob_base;
@@ -38,7 +38,7 @@ PyTypeObject ProbeError_type;
 PyTypeObject *datetime_type = nullptr;
 PyObject *mode_name = nullptr;  // "ProbeMode", looked up at call time
 
-extern vm::ModuleFrame frame;
+extern velmora::support::ModuleFrame frame;
 
 PyObject *mode_member(uint32_t code) {
     Ref mode = Ref::steal(frame.lookup(mode_name));
@@ -54,10 +54,10 @@ PyTypeObject *imported_datetime() {
     return datetime_type;
 }
 
-constexpr vm::PickleHooks probe_hooks{mode_member, "__pyx_t_7velmora_12_pickle_probe_Mode",
-                                      imported_datetime};
+constexpr velmora::support::PickleHooks probe_hooks{
+    mode_member, "__pyx_t_7velmora_12_pickle_probe_Mode", imported_datetime};
 
-constexpr vm::StateMember probe_members[] = {
+constexpr velmora::support::StateMember probe_members[] = {
     VM_STATE_MEMBER(ProbeObject, big, int64),
     VM_STATE_MEMBER(ProbeObject, mode, unsigned_enum),
     VM_STATE_MEMBER(ProbeObject, obj, object),
@@ -66,13 +66,13 @@ constexpr vm::StateMember probe_members[] = {
     VM_STATE_MEMBER(ProbeObject, text, str_or_none),
     VM_STATE_MEMBER(ProbeObject, when, datetime_or_none),
 };
-constexpr vm::StateLayout probe_state =
-    vm::state_layout(probe_members, "big, mode, obj, on, small, text, when",
-                     {0x4618793, 0x58ab46d, 0x264c93e}, &probe_hooks);
+constexpr velmora::support::StateLayout probe_state =
+    velmora::support::state_layout(probe_members, "big, mode, obj, on, small, text, when",
+                                   {0x4618793, 0x58ab46d, 0x264c93e}, &probe_hooks);
 
-vm::PickleType probe_pickles[] = {
+velmora::support::PickleType probe_pickles[] = {
     VM_PICKLE_ROW(Probe_type, Probe, probe_state),
-    VM_PICKLE_ROW(ProbeError_type, ProbeError, vm::no_members_state),
+    VM_PICKLE_ROW(ProbeError_type, ProbeError, velmora::support::no_members_state),
 };
 
 // ---- Probe -------------------------------------------------------------------
@@ -95,8 +95,8 @@ int probe_traverse(PyObject *op, visitproc visit, void *arg) {
 
 int probe_clear(PyObject *op) {
     auto *self = reinterpret_cast<ProbeObject *>(op);
-    vm::replace_field(self->obj, Py_None);
-    vm::replace_field(self->when, Py_None);
+    velmora::support::replace_field(self->obj, Py_None);
+    velmora::support::replace_field(self->when, Py_None);
     return 0;
 }
 
@@ -122,8 +122,8 @@ PyMemberDef probe_fields[] = {
 };
 
 void define_types() {
-    vm::define_type(Probe_type,
-                    {
+    velmora::support::define_type(
+        Probe_type, {
                         .name = "velmora._pickle_probe.Probe",
                         .basicsize = sizeof(ProbeObject),
                         .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
@@ -133,25 +133,26 @@ void define_types() {
                         .members = probe_fields,
                         .new_ = probe_new,
                     });
-    vm::define_exception_type(ProbeError_type, "velmora._pickle_probe.ProbeError",
-                              sizeof(PyBaseExceptionObject), nullptr, nullptr,
-                              reinterpret_cast<PyTypeObject *>(PyExc_Exception));
+    velmora::support::define_exception_type(ProbeError_type, "velmora._pickle_probe.ProbeError",
+                                            sizeof(PyBaseExceptionObject), nullptr, nullptr,
+                                            reinterpret_cast<PyTypeObject *>(PyExc_Exception));
 }
 
 // ---- Module ------------------------------------------------------------------
 
-int ready_bind_prepare(vm::ModuleFrame &f, PyTypeObject &type) {
+int ready_bind_prepare(velmora::support::ModuleFrame &f, PyTypeObject &type) {
     if (PyType_Ready(&type) < 0) return -1;
-    if (f.bind(vm::short_type_name(&type), reinterpret_cast<PyObject *>(&type)) < 0) return -1;
-    return vm::prepare_pickling(f, probe_pickles, &type);
+    if (f.bind(velmora::support::short_type_name(&type), reinterpret_cast<PyObject *>(&type)) < 0)
+        return -1;
+    return velmora::support::prepare_pickling(f, probe_pickles, &type);
 }
 
-int init_constants(vm::ModuleFrame &) {
+int init_constants(velmora::support::ModuleFrame &) {
     mode_name = PyUnicode_InternFromString("ProbeMode");
     return mode_name ? 0 : -1;
 }
 
-int body(vm::ModuleFrame &f) {
+int body(velmora::support::ModuleFrame &f) {
     if (!Probe_type.tp_name) define_types();
     if (ready_bind_prepare(f, Probe_type) < 0 || ready_bind_prepare(f, ProbeError_type) < 0) {
         return -1;
@@ -165,17 +166,17 @@ int body(vm::ModuleFrame &f) {
     }
     // Plain numbers until a test binds an enumeration here.
     if (f.bind("ProbeMode", reinterpret_cast<PyObject *>(&PyLong_Type)) < 0) return -1;
-    for (vm::PickleType &row : probe_pickles) {
-        if (vm::bind_state_methods(row) < 0) return -1;
+    for (velmora::support::PickleType &row : probe_pickles) {
+        if (velmora::support::bind_state_methods(row) < 0) return -1;
     }
-    for (vm::PickleType &row : probe_pickles) {
-        if (vm::bind_reconstructor(f, row) < 0) return -1;
+    for (velmora::support::PickleType &row : probe_pickles) {
+        if (velmora::support::bind_reconstructor(f, row) < 0) return -1;
     }
     return 0;
 }
 
-vm::ModuleFrame frame = VM_MODULE_FRAME(_pickle_probe, .builtin_names = nullptr,
-                                        .init_constants = init_constants, .body = body);
+velmora::support::ModuleFrame frame = VM_MODULE_FRAME(
+    _pickle_probe, .builtin_names = nullptr, .init_constants = init_constants, .body = body);
 
 }  // namespace
 

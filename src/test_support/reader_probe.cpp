@@ -74,8 +74,8 @@ PyObject *probe_read_header(PyObject *, PyObject *arg) {
     if (!check_bytes(arg)) return nullptr;
     PageEnd input(arg);
     if (!input.ok()) return nullptr;
-    vc::scan::Header h;
-    if (!vc::scan::read_header(input.text(), &h, vc::read_max_age)) {
+    velmora::cookies::scan::Header h;
+    if (!velmora::cookies::scan::read_header(input.text(), &h, velmora::cookies::read_max_age)) {
         if (PyErr_Occurred()) return nullptr;
         return Py_BuildValue("(sy#)", "bad pair", h.bad_pair.data(),
                              static_cast<Py_ssize_t>(h.bad_pair.size()));
@@ -85,7 +85,7 @@ PyObject *probe_read_header(PyObject *, PyObject *arg) {
     auto n = [](std::string_view v) { return static_cast<Py_ssize_t>(v.size()); };
     return Py_BuildValue("(y#y#y#y#y#ILOO)", d(h.name), n(h.name), d(h.value), n(h.value),
                          d(h.expires), n(h.expires), d(h.domain), n(h.domain), d(h.path), n(h.path),
-                         vc::scan::same_site_code(h.same_site), h.max_age,
+                         velmora::cookies::scan::same_site_code(h.same_site), h.max_age,
                          h.http_only ? Py_True : Py_False, h.secure ? Py_True : Py_False);
 }
 
@@ -95,8 +95,8 @@ PyObject *probe_read_date(PyObject *, PyObject *arg) {
     if (!check_bytes(arg)) return nullptr;
     PageEnd input(arg);
     if (!input.ok()) return nullptr;
-    vc::date_text::Fields f;
-    if (!vc::date_text::read(input.text(), &f)) Py_RETURN_NONE;
+    velmora::cookies::date_text::Fields f;
+    if (!velmora::cookies::date_text::read(input.text(), &f)) Py_RETURN_NONE;
     return Py_BuildValue("(iiiiii)", f.year, f.month, f.day, f.hour, f.minute, f.second);
 }
 
