@@ -46,19 +46,24 @@ int exception_base_init(PyObject *self, PyObject *args) {
 // (message,) (`message_args` when the caller has that tuple prebuilt) and
 // only then stores the status. `own_type` says that the instance's type is
 // one of this module's, so that what follows is the exception base's __init__.
+// The part after the message check: `message_args` is (message,).
+int init_with_checked_message(PyObject *self, int32_t status, PyObject *message_args,
+                              bool own_type) {
+    // The module's own types end their MRO in the exception base, whose
+    // __init__ comes next; a subclass may put another class in between.
+    int rc = own_type ? exception_base_init(self, message_args)
+                      : velmora::support::call_next_init(&HTTPException_type, self, message_args);
+    if (rc < 0) return -1;
+    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
+    return 0;
+}
+
 int init_with_status_value(PyObject *self, int32_t status, PyObject *message,
                            PyObject *message_args, bool own_type) {
     if (!velmora::support::check_param(http_signature, 1, message)) return -1;
     Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
-    // The module's own types end their MRO in the exception base, whose
-    // __init__ comes next; a subclass may put another class in between.
-    int rc = own_type
-                 ? exception_base_init(self, base_args.get())
-                 : velmora::support::call_next_init(&HTTPException_type, self, base_args.get());
-    if (rc < 0) return -1;
-    reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
-    return 0;
+    return init_with_checked_message(self, status, base_args.get(), own_type);
 }
 
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
@@ -89,6 +94,19 @@ PyGetSetDef http_exception_getset[] = {
     {"status", status_get, status_set, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+// A class's own status and message, made at import: the status an exact int
+// that converts to `status`, the message an exact str that passes the check.
+// HTTPException.__init__, when it comes next, would convert and check them to
+// the same result, so it is entered after those steps.
+int init_next_with_class_defaults(PyTypeObject *cls, PyObject *self, int32_t status,
+                                  PyObject *status_obj, PyObject *message, PyObject *message_args) {
+    const bool own_type = Py_IS_TYPE(self, cls);
+    if (own_type || velmora::support::next_init_slot(cls, self) == http_exception_init) {
+        return init_with_checked_message(self, status, message_args, own_type);
+    }
+    return init_next_with_status(cls, self, status_obj, message, message_args);
+}
 
 // ---- Subclasses that take an optional message ------------------------------
 
@@ -128,7 +146,8 @@ int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     int truth = velmora::support::is_true(message);
     if (truth < 0) return -1;
     if (truth) return init_next_with_status(cls.type, self, cls.status_obj, message, nullptr);
-    return init_next_with_status(cls.type, self, cls.status_obj, cls.message_obj, cls.message_args);
+    return init_next_with_class_defaults(cls.type, self, cls.status, cls.status_obj,
+                                         cls.message_obj, cls.message_args);
 }
 
 // ---- Subclasses without parameters -----------------------------------------
@@ -153,8 +172,8 @@ template <std::size_t I>
 int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const FixedClass &cls = fixed_classes[I];
     if (velmora::support::bind_no_init_args(args, kwds) < 0) return -1;
-    return init_next_with_status(cls.type, self, PyTuple_GET_ITEM(cls.args, 0),
-                                 PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
+    return init_next_with_class_defaults(cls.type, self, cls.status, PyTuple_GET_ITEM(cls.args, 0),
+                                         PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
 }
 
 }  // namespace
