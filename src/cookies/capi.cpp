@@ -10,7 +10,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 

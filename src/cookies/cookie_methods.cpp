@@ -8,7 +8,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -40,11 +40,11 @@ VelmoraCookie *clone_builtin(VelmoraCookie *self) {
     return as_cookie(new_cookie(values));
 }
 
-const velmora::support::Signature clone_signature{"clone", nullptr, 0, 0};
+const support::Signature clone_signature{"clone", nullptr, 0, 0};
 
 PyObject *clone_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
-    if (velmora::support::BoundArgs<0>{}.bind_vector(clone_signature, args,
-                                                     static_cast<size_t>(nargs), kwnames) < 0) {
+    if (support::BoundArgs<0>{}.bind_vector(clone_signature, args, static_cast<size_t>(nargs),
+                                            kwnames) < 0) {
         return nullptr;
     }
     return as_object(clone_builtin(as_cookie(self)));
@@ -104,7 +104,7 @@ PyObject *cookie_equals(PyObject *self, PyObject *other) {
     if (!self_name) return nullptr;
     Ref names_equal = Ref::steal(PyObject_RichCompare(other_name.get(), self_name.get(), Py_EQ));
     if (!names_equal) return nullptr;
-    int truth = velmora::support::is_true(names_equal.get());
+    int truth = support::is_true(names_equal.get());
     if (truth < 0) return nullptr;
     if (!truth) return names_equal.release();
     Ref other_value = Ref::steal(PyObject_GetAttr(other, constants.value));
@@ -126,7 +126,7 @@ VelmoraCookie *cookie_clone(VelmoraCookie *self, int skip_dispatch) {
             Ref result = Ref::steal(PyObject_CallNoArgs(method.get()));
             if (!result) return nullptr;
             if (result.get() != Py_None && !PyObject_TypeCheck(result.get(), &Cookie_type)) {
-                velmora::support::raise_cannot_convert(result.get(), kCookieTypeName);
+                support::raise_cannot_convert(result.get(), kCookieTypeName);
                 return nullptr;
             }
             return as_cookie(result.release());
@@ -158,7 +158,7 @@ PyObject *cookie_richcompare(PyObject *self, PyObject *other, int op) {
     Ref other_ref = Ref::borrow(other);
     Ref equal = Ref::steal(cookie_equals(self, other));
     if (!equal || op == Py_EQ || equal.get() == Py_NotImplemented) return equal.release();
-    int truth = velmora::support::is_true(equal.get());
+    int truth = support::is_true(equal.get());
     if (truth < 0) return nullptr;
     return PyBool_FromLong(!truth);
 }

@@ -13,7 +13,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -70,7 +70,7 @@ PyObject *get_expires(PyObject *self, void *) {
 int set_expires(PyObject *self, PyObject *value, void *) {
     if (!value) value = Py_None;
     if (!check_expires_value(value)) return -1;
-    velmora::support::replace_field(as_cookie(self)->expires, value);
+    support::replace_field(as_cookie(self)->expires, value);
     return 0;
 }
 
@@ -79,7 +79,7 @@ PyObject *get_domain(PyObject *self, void *) {
 }
 
 int set_domain(PyObject *self, PyObject *value, void *) {
-    return velmora::support::store_str_or_none(as_cookie(self)->domain, value);
+    return support::store_str_or_none(as_cookie(self)->domain, value);
 }
 
 PyObject *get_path(PyObject *self, void *) {
@@ -87,14 +87,14 @@ PyObject *get_path(PyObject *self, void *) {
 }
 
 int set_path(PyObject *self, PyObject *value, void *) {
-    return velmora::support::store_str_or_none(as_cookie(self)->path, value);
+    return support::store_str_or_none(as_cookie(self)->path, value);
 }
 
 // ---- http_only, secure -------------------------------------------------------
 
 int set_flag(int32_t &field, PyObject *value) {
     if (!value) return raise_not_deletable();
-    int flag = velmora::support::is_true(value);
+    int flag = support::is_true(value);
     if (flag < 0) return -1;
     field = flag;
     return 0;
@@ -125,7 +125,7 @@ PyObject *get_max_age(PyObject *self, void *) {
 int set_max_age(PyObject *self, PyObject *value, void *) {
     if (!value) return raise_not_deletable();
     int64_t max_age;
-    if (!velmora::support::to_int64(value, &max_age)) return -1;
+    if (!support::to_int64(value, &max_age)) return -1;
     as_cookie(self)->max_age = max_age;
     return 0;
 }
@@ -148,17 +148,17 @@ int set_same_site(PyObject *self, PyObject *value, void *) {
 
 int cookie_set_name(PyObject *self, PyObject *value, void *) {
     if (!value) return raise_not_deletable();
-    int truth = velmora::support::is_true(value);
+    int truth = support::is_true(value);
     if (truth < 0) return -1;
     if (!truth) {
         PyErr_SetString(PyExc_ValueError, "A cookie name is required");
         return -1;
     }
     if (!PyUnicode_CheckExact(value)) {
-        velmora::support::raise_expected("str", value);
+        support::raise_expected("str", value);
         return -1;
     }
-    velmora::support::replace_field(as_cookie(self)->_name, value);
+    support::replace_field(as_cookie(self)->_name, value);
     return 0;
 }
 
@@ -166,14 +166,14 @@ int cookie_set_name(PyObject *self, PyObject *value, void *) {
 // missing encode method, a false one on the type check.
 int cookie_set_value(PyObject *self, PyObject *value, void *) {
     if (!value) return raise_not_deletable();
-    int truth = velmora::support::is_true(value);
+    int truth = support::is_true(value);
     if (truth < 0) return -1;
     if (truth && !check_value_length(value)) return -1;
     if (!is_str_or_none(value)) {
-        velmora::support::raise_expected("str", value);
+        support::raise_expected("str", value);
         return -1;
     }
-    velmora::support::replace_field(as_cookie(self)->_value, value);
+    support::replace_field(as_cookie(self)->_value, value);
     return 0;
 }
 
@@ -202,11 +202,11 @@ bool check_value_length(PyObject *value) {
 }
 
 bool check_expires_value(PyObject *value) {
-    return velmora::support::check_none_or_instance(value, datetime_type);
+    return support::check_none_or_instance(value, datetime_type);
 }
 
 bool to_same_site_code(PyObject *value, uint32_t *out) {
-    return velmora::support::to_uint32(value, out, kSameSiteTypeName);
+    return support::to_uint32(value, out, kSameSiteTypeName);
 }
 
 PyGetSetDef cookie_getset[] = {

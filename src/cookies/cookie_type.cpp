@@ -17,7 +17,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 // Other native modules compile against velmora/cookies.h: the record this
 // type allocates must be exactly the one declared there.
@@ -44,8 +44,8 @@ VelmoraCookieMethods cookie_method_table;
 const char *const param_names[kCookieParamCount] = {
     "name", "value", "expires", "domain", "path", "http_only", "secure", "max_age", "same_site",
 };
-using velmora::support::ParamKind;
-const velmora::support::Param param_kinds[kCookieParamCount] = {
+using support::ParamKind;
+const support::Param param_kinds[kCookieParamCount] = {
     {ParamKind::str_or_none},
     {ParamKind::str_or_none},
     {ParamKind::instance_or_none, datetime_type},
@@ -56,19 +56,18 @@ const velmora::support::Param param_kinds[kCookieParamCount] = {
     {ParamKind::integer},
     {ParamKind::integer},
 };
-const velmora::support::Signature init_signature{"__init__", param_names, kCookieParamCount, 2,
-                                                 param_kinds};
+const support::Signature init_signature{"__init__", param_names, kCookieParamCount, 2, param_kinds};
 
 // The parameters of a call with the values of those a caller leaves out:
 // nullptr marks a native default (flags off, max_age -1, same_site 0).
-struct CookieArgs : velmora::support::BoundArgs<kCookieParamCount> {
+struct CookieArgs : support::BoundArgs<kCookieParamCount> {
     CookieArgs() noexcept
         : BoundArgs(nullptr, nullptr, Py_None, Py_None, Py_None, nullptr, nullptr, nullptr,
                     nullptr) {}
 };
 
 int flag_or_false(PyObject *value) {
-    return value ? velmora::support::is_true(value) : 0;
+    return value ? support::is_true(value) : 0;
 }
 
 // Runs `self.<name> = value`: the property of Cookie itself directly, since
@@ -86,8 +85,7 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     int secure = flag_or_false(values[kParamSecure]);
     if (secure < 0) return -1;
     int64_t max_age = -1;
-    if (values[kParamMaxAge] && !velmora::support::to_int64(values[kParamMaxAge], &max_age))
-        return -1;
+    if (values[kParamMaxAge] && !support::to_int64(values[kParamMaxAge], &max_age)) return -1;
     uint32_t same_site = VELMORA_SAME_SITE_UNDEFINED;
     if (values[kParamSameSite] && !to_same_site_code(values[kParamSameSite], &same_site)) {
         return -1;
@@ -95,14 +93,13 @@ int init_from_values(PyObject *self, PyObject *const *values) {
     PyObject *expires = values[kParamExpires];
     if (expires != Py_None && !datetime_type()) return -1;
     // name, value, expires, domain, path: the typed parameters, in order.
-    if (!velmora::support::check_params(init_signature, values, kParamName, kParamHttpOnly))
-        return -1;
+    if (!support::check_params(init_signature, values, kParamName, kParamHttpOnly)) return -1;
     if (assign(self, constants.name, cookie_set_name, values[kParamName]) < 0) return -1;
     if (assign(self, constants.value, cookie_set_value, values[kParamValue]) < 0) return -1;
     VelmoraCookie *cookie = as_cookie(self);
-    velmora::support::replace_field(cookie->expires, values[kParamExpires]);
-    velmora::support::replace_field(cookie->domain, values[kParamDomain]);
-    velmora::support::replace_field(cookie->path, values[kParamPath]);
+    support::replace_field(cookie->expires, values[kParamExpires]);
+    support::replace_field(cookie->domain, values[kParamDomain]);
+    support::replace_field(cookie->path, values[kParamPath]);
     cookie->http_only = http_only;
     cookie->secure = secure;
     cookie->max_age = max_age;
@@ -129,7 +126,7 @@ int cookie_tp_init(PyObject *self, PyObject *args, PyObject *kwds) {
 PyObject *cookie_vectorcall(PyObject *callable, PyObject *const *args, size_t nargsf,
                             PyObject *kwnames) {
     if (callable != reinterpret_cast<PyObject *>(&Cookie_type)) {
-        return velmora::support::call_type_generic(callable, args, nargsf, kwnames);
+        return support::call_type_generic(callable, args, nargsf, kwnames);
     }
     CookieArgs bound;
     if (bound.bind_vector(init_signature, args, nargsf, kwnames) < 0) return nullptr;
@@ -157,29 +154,29 @@ int cookie_traverse(PyObject *self, visitproc visit, void *arg) {
 }
 
 int cookie_clear(PyObject *self) {
-    velmora::support::replace_field(as_cookie(self)->expires, Py_None);
+    support::replace_field(as_cookie(self)->expires, Py_None);
     return 0;
 }
 
 void define_cookie_type() {
-    velmora::support::define_type(
-        Cookie_type, {
-                         .name = "velmora.cookies.Cookie",
-                         .basicsize = sizeof(VelmoraCookie),
-                         .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-                         .dealloc = cookie_dealloc,
-                         .repr = cookie_repr,
-                         // Equality without hashing: cookies are mutable.
-                         .hash = PyObject_HashNotImplemented,
-                         .traverse = cookie_traverse,
-                         .clear = cookie_clear,
-                         .richcompare = cookie_richcompare,
-                         .methods = cookie_methods,
-                         .getset = cookie_getset,
-                         .init = cookie_tp_init,
-                         .new_ = cookie_tp_new,
-                         .vectorcall = cookie_vectorcall,
-                     });
+    support::define_type(Cookie_type,
+                         {
+                             .name = "velmora.cookies.Cookie",
+                             .basicsize = sizeof(VelmoraCookie),
+                             .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                             .dealloc = cookie_dealloc,
+                             .repr = cookie_repr,
+                             // Equality without hashing: cookies are mutable.
+                             .hash = PyObject_HashNotImplemented,
+                             .traverse = cookie_traverse,
+                             .clear = cookie_clear,
+                             .richcompare = cookie_richcompare,
+                             .methods = cookie_methods,
+                             .getset = cookie_getset,
+                             .init = cookie_tp_init,
+                             .new_ = cookie_tp_new,
+                             .vectorcall = cookie_vectorcall,
+                         });
 }
 
 }  // namespace
@@ -211,7 +208,7 @@ int ready_cookie_type() {
     if (PyType_Ready(&Cookie_type) < 0) return -1;
     Ref vtable = Ref::steal(PyCapsule_New(&cookie_method_table, nullptr, nullptr));
     if (!vtable) return -1;
-    return velmora::support::set_type_dict_item(&Cookie_type, "__pyx_vtable__", vtable.get());
+    return support::set_type_dict_item(&Cookie_type, "__pyx_vtable__", vtable.get());
 }
 
 }  // namespace velmora::cookies

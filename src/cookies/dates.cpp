@@ -20,7 +20,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -75,7 +75,7 @@ PyObject *format_generic(PyObject *value) {
     Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(text.get(), constants.encode));
     if (!encoded) return nullptr;
     if (!PyBytes_CheckExact(encoded.get()) && encoded.get() != Py_None) {
-        velmora::support::raise_expected("bytes", encoded.get());
+        support::raise_expected("bytes", encoded.get());
         return nullptr;
     }
     return encoded.release();
@@ -102,7 +102,7 @@ PyObject *datetime_from_cookie_text(std::string_view bytes) {
     Ref naive = Ref::steal(
         PyObject_VectorcallMethod(constants.replace, call_args, 1, constants.tzinfo_kwnames));
     if (!naive) return nullptr;
-    if (!velmora::support::check_none_or_instance(naive.get(), datetime_type)) return nullptr;
+    if (!support::check_none_or_instance(naive.get(), datetime_type)) return nullptr;
     return naive.release();
 }
 

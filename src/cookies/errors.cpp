@@ -11,7 +11,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 PyTypeObject CookieError_type;
 PyTypeObject CookieValueExceedsMaximumLength_type;
@@ -19,30 +19,28 @@ PyTypeObject CookieValueExceedsMaximumLength_type;
 namespace {
 
 const char *const message_param[] = {"message"};
-const velmora::support::Param message_kind[] = {{velmora::support::ParamKind::str_or_none}};
-const velmora::support::Signature cookie_error_signature{"__init__", message_param, 1, 1,
-                                                         message_kind};
+const support::Param message_kind[] = {{support::ParamKind::str_or_none}};
+const support::Signature cookie_error_signature{"__init__", message_param, 1, 1, message_kind};
 
 int cookie_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<1> bound;
+    support::BoundArgs<1> bound;
     if (bound.bind_tuple(cookie_error_signature, args, kwds) < 0) return -1;
-    return velmora::support::init_next_with_message(&CookieError_type, self, cookie_error_signature,
-                                                    0, bound[0]);
+    return support::init_next_with_message(&CookieError_type, self, cookie_error_signature, 0,
+                                           bound[0]);
 }
 
 int value_too_long_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (velmora::support::bind_no_init_args(args, kwds) < 0) return -1;
+    if (support::bind_no_init_args(args, kwds) < 0) return -1;
     Ref base_args = Ref::steal(PyTuple_Pack(1, constants.max_length_message));
     if (!base_args) return -1;
-    return velmora::support::call_next_init(&CookieValueExceedsMaximumLength_type, self,
-                                            base_args.get());
+    return support::call_next_init(&CookieValueExceedsMaximumLength_type, self, base_args.get());
 }
 
 // A second attempt after a failed import finds the type ready already.
 int ready_error_type(PyTypeObject &type, const char *name, PyTypeObject *base, initproc init) {
     if (!(type.tp_flags & Py_TPFLAGS_READY)) {
-        velmora::support::define_exception_type(type, name, sizeof(PyBaseExceptionObject), init,
-                                                nullptr, base);
+        support::define_exception_type(type, name, sizeof(PyBaseExceptionObject), init, nullptr,
+                                       base);
     }
     return PyType_Ready(&type);
 }

@@ -41,8 +41,7 @@ PyTypeObject *datetime_type() {
 
 int import_standard_types() {
     for (const TypeImport &row : type_imports) {
-        PyTypeObject *type =
-            velmora::support::import_type(row.module_name, row.class_name, row.size);
+        PyTypeObject *type = support::import_type(row.module_name, row.class_name, row.size);
         if (!type) return -1;
         Py_XSETREF(imported.*row.slot, type);
     }

@@ -15,13 +15,13 @@ namespace velmora::cookies {
 
 // False with the error of int() or of the 64-bit range check.
 inline bool read_max_age(std::string_view text, long long *out) {
-    velmora::support::Ref raw = velmora::support::Ref::steal(
+    support::Ref raw = support::Ref::steal(
         PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!raw) return false;
-    velmora::support::Ref number = velmora::support::Ref::steal(PyNumber_Long(raw.get()));
+    support::Ref number = support::Ref::steal(PyNumber_Long(raw.get()));
     if (!number) return false;
     int64_t value;
-    if (!velmora::support::to_int64(number.get(), &value)) return false;
+    if (!support::to_int64(number.get(), &value)) return false;
     *out = value;
     return true;
 }

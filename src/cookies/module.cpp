@@ -21,12 +21,12 @@ int bind_type(const char *name, PyTypeObject &type) {
     return prepare_type_pickling(&type);
 }
 
-int init_constants(velmora::support::ModuleFrame &) {
+int init_constants(support::ModuleFrame &) {
     return init_cookie_constants();
 }
 
 // The module body, in the order in which it fills the namespace.
-int body(velmora::support::ModuleFrame &) {
+int body(support::ModuleFrame &) {
     if (create_capi_table() < 0) return -1;
     if (ready_cookie_type() < 0 || bind_type("Cookie", Cookie_type) < 0) return -1;
     if (ready_cookie_error_type() < 0 || bind_type("CookieError", CookieError_type) < 0) {
@@ -53,7 +53,7 @@ const char *const builtin_names[] = {"super", "NotImplemented", nullptr};
 
 }  // namespace
 
-velmora::support::ModuleFrame frame =
+support::ModuleFrame frame =
     VM_MODULE_FRAME(cookies, .builtin_names = builtin_names, .init_constants = init_constants,
                     .body = body, .cache_names = true);
 

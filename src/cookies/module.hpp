@@ -6,6 +6,6 @@
 
 namespace velmora::cookies {
 
-extern velmora::support::ModuleFrame frame;
+extern support::ModuleFrame frame;
 
 }  // namespace velmora::cookies

@@ -19,7 +19,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -116,9 +116,9 @@ PyObject *cookie_from_parts(PyObject *const *values, int64_t max_age) {
         return nullptr;
     }
     VelmoraCookie *cookie = as_cookie(self.get());
-    velmora::support::replace_field(cookie->expires, expires);
-    velmora::support::replace_field(cookie->domain, values[kParamDomain]);
-    velmora::support::replace_field(cookie->path, values[kParamPath]);
+    support::replace_field(cookie->expires, expires);
+    support::replace_field(cookie->domain, values[kParamDomain]);
+    support::replace_field(cookie->path, values[kParamPath]);
     cookie->http_only = values[kParamHttpOnly] == Py_True;
     cookie->secure = values[kParamSecure] == Py_True;
     cookie->max_age = max_age;

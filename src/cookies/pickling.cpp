@@ -13,10 +13,9 @@ namespace velmora::cookies {
 
 namespace {
 
-using velmora::support::StateMember;
+using support::StateMember;
 
-constexpr velmora::support::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName,
-                                                     datetime_type};
+constexpr support::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, datetime_type};
 
 constexpr StateMember cookie_members[] = {
     VM_STATE_MEMBER(VelmoraCookie, _name, str_or_none),
@@ -29,7 +28,7 @@ constexpr StateMember cookie_members[] = {
     VM_STATE_MEMBER(VelmoraCookie, same_site, unsigned_enum),
     VM_STATE_MEMBER(VelmoraCookie, secure, flag),
 };
-constexpr velmora::support::StateLayout cookie_state = velmora::support::state_layout(
+constexpr support::StateLayout cookie_state = support::state_layout(
     cookie_members, "_name, _value, domain, expires, http_only, max_age, path, same_site, secure",
     {0x2035a3d, 0xc44a7b0, 0xe7407db}, &cookie_hooks);
 
@@ -37,31 +36,31 @@ constexpr velmora::support::StateLayout cookie_state = velmora::support::state_l
 enum : std::size_t { kCookieError, kValueTooLong, kCookie };
 
 // In the order in which the module body binds the reconstructors.
-velmora::support::PickleType cookie_pickles[] = {
-    VM_PICKLE_ROW(CookieError_type, CookieError, velmora::support::no_members_state),
+support::PickleType cookie_pickles[] = {
+    VM_PICKLE_ROW(CookieError_type, CookieError, support::no_members_state),
     VM_PICKLE_ROW(CookieValueExceedsMaximumLength_type, CookieValueExceedsMaximumLength,
-                  velmora::support::no_members_state),
+                  support::no_members_state),
     VM_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
 };
 
 }  // namespace
 
 int prepare_type_pickling(PyTypeObject *type) {
-    return velmora::support::prepare_pickling(frame, cookie_pickles, type);
+    return support::prepare_pickling(frame, cookie_pickles, type);
 }
 
 int bind_error_state_methods() {
-    if (velmora::support::bind_state_methods(cookie_pickles[kCookieError]) < 0) return -1;
-    return velmora::support::bind_state_methods(cookie_pickles[kValueTooLong]);
+    if (support::bind_state_methods(cookie_pickles[kCookieError]) < 0) return -1;
+    return support::bind_state_methods(cookie_pickles[kValueTooLong]);
 }
 
 int bind_cookie_state_methods() {
-    return velmora::support::bind_state_methods(cookie_pickles[kCookie]);
+    return support::bind_state_methods(cookie_pickles[kCookie]);
 }
 
 int bind_reconstructors() {
-    for (velmora::support::PickleType &row : cookie_pickles) {
-        if (velmora::support::bind_reconstructor(frame, row) < 0) return -1;
+    for (support::PickleType &row : cookie_pickles) {
+        if (support::bind_reconstructor(frame, row) < 0) return -1;
     }
     return 0;
 }

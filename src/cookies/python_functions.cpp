@@ -10,44 +10,38 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
 const char *const value_names[] = {"value"};
 const char *const raw_value_names[] = {"raw_value"};
-const velmora::support::Signature to_format_signature{"datetime_to_cookie_format", value_names, 1,
-                                                      1};
-const velmora::support::Signature from_format_signature{"datetime_from_cookie_format", value_names,
-                                                        1, 1};
-const velmora::support::Signature parse_signature{"parse_cookie", raw_value_names, 1, 1};
+const support::Signature to_format_signature{"datetime_to_cookie_format", value_names, 1, 1};
+const support::Signature from_format_signature{"datetime_from_cookie_format", value_names, 1, 1};
+const support::Signature parse_signature{"parse_cookie", raw_value_names, 1, 1};
 
 PyObject *py_datetime_to_cookie_format(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                                        PyObject *kwnames) {
     PyObject *value = nullptr;
-    if (velmora::support::bind_vector(to_format_signature, args, nargs, kwnames, &value) < 0)
-        return nullptr;
+    if (support::bind_vector(to_format_signature, args, nargs, kwnames, &value) < 0) return nullptr;
     PyTypeObject *datetime = datetime_type();
-    if (!datetime || !velmora::support::check_arg_instance_or_none(value, datetime, "value"))
-        return nullptr;
+    if (!datetime || !support::check_arg_instance_or_none(value, datetime, "value")) return nullptr;
     return datetime_to_cookie_format(reinterpret_cast<PyDateTime_DateTime *>(value), 1);
 }
 
 PyObject *py_datetime_from_cookie_format(PyObject *, PyObject *const *args, Py_ssize_t nargs,
                                          PyObject *kwnames) {
     PyObject *value = nullptr;
-    if (velmora::support::bind_vector(from_format_signature, args, nargs, kwnames, &value) < 0)
+    if (support::bind_vector(from_format_signature, args, nargs, kwnames, &value) < 0)
         return nullptr;
-    if (!velmora::support::check_arg_exact_or_none(value, &PyBytes_Type, "value")) return nullptr;
+    if (!support::check_arg_exact_or_none(value, &PyBytes_Type, "value")) return nullptr;
     return reinterpret_cast<PyObject *>(datetime_from_cookie_format(value, 1));
 }
 
 PyObject *py_parse_cookie(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *raw_value = nullptr;
-    if (velmora::support::bind_vector(parse_signature, args, nargs, kwnames, &raw_value) < 0)
-        return nullptr;
-    if (!velmora::support::check_arg_exact_or_none(raw_value, &PyBytes_Type, "raw_value"))
-        return nullptr;
+    if (support::bind_vector(parse_signature, args, nargs, kwnames, &raw_value) < 0) return nullptr;
+    if (!support::check_arg_exact_or_none(raw_value, &PyBytes_Type, "raw_value")) return nullptr;
     return as_object(parse_cookie(raw_value, 1));
 }
 

@@ -9,7 +9,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -58,10 +58,10 @@ int cacheable(PyTypeObject *type, PyTypeObject *meta, PyObject *name, PyObject *
         return 0;
     }
     PyObject *found;
-    int rc = velmora::support::find_in_mro(meta, name, &found);
+    int rc = support::find_in_mro(meta, name, &found);
     Py_XDECREF(found);
     if (rc != 0) return rc < 0 ? -1 : 0;
-    rc = velmora::support::find_in_mro(type, name, &found);
+    rc = support::find_in_mro(type, name, &found);
     if (rc <= 0) return rc;
     Py_DECREF(found);
     return found == member ? 1 : 0;

@@ -24,7 +24,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 BoundFunctions bound;
 StandardPaths standard;
@@ -165,7 +165,7 @@ void on_snapshot_event(void *context, PyDict_WatchEvent event, PyObject *dict, P
         case PyDict_EVENT_ADDED:
         case PyDict_EVENT_MODIFIED:
         case PyDict_EVENT_DELETED: {
-            if (!velmora::support::is_plain_key(key)) {
+            if (!support::is_plain_key(key)) {
                 s.broken = true;
                 break;
             }
@@ -233,7 +233,7 @@ void watch(PyObject *dict, unsigned users, PyObject *only = nullptr,
     while (PyDict_Next(dict, &pos, &key, nullptr)) {
         if (!PyUnicode_CheckExact(key)) s.broken = true;
     }
-    if (!velmora::support::listen_to_dict(dict, on_snapshot_event, &s)) {
+    if (!support::listen_to_dict(dict, on_snapshot_event, &s)) {
         Py_CLEAR(s.dict);
         Py_CLEAR(s.copy);
         Py_CLEAR(s.only);
@@ -504,7 +504,7 @@ void on_globals_event(void *, PyDict_WatchEvent event, PyObject *, PyObject *key
     if (event == PyDict_EVENT_DEALLOCATED) listened_globals = nullptr;
     if ((event == PyDict_EVENT_ADDED || event == PyDict_EVENT_MODIFIED ||
          event == PyDict_EVENT_DELETED) &&
-        velmora::support::is_plain_key(key) && !same_text(key, "__builtins__")) {
+        support::is_plain_key(key) && !same_text(key, "__builtins__")) {
         return;
     }
     checked_globals = nullptr;
@@ -576,10 +576,9 @@ bool caller_imports_standard() {
         return false;
     }
     if (builtins != frame.builtins && builtins != PyModule_GetDict(frame.builtins)) return false;
-    if (listened_globals)
-        velmora::support::stop_listening(listened_globals, on_globals_event, nullptr);
+    if (listened_globals) support::stop_listening(listened_globals, on_globals_event, nullptr);
     listened_globals = nullptr;
-    if (velmora::support::listen_to_dict(globals, on_globals_event, nullptr)) {
+    if (support::listen_to_dict(globals, on_globals_event, nullptr)) {
         listened_globals = globals;
         checked_globals = globals;
     }

@@ -47,16 +47,16 @@ bool caller_imports_standard();
 // The cached lookups of the three names (frame.names). Never nullptr after
 // the module body bound them.
 struct StandardSlots {
-    velmora::support::NameCache::Slot *quote;
-    velmora::support::NameCache::Slot *unquote;
-    velmora::support::NameCache::Slot *parsedate_to_datetime;
+    support::NameCache::Slot *quote;
+    support::NameCache::Slot *unquote;
+    support::NameCache::Slot *parsedate_to_datetime;
 };
 extern StandardSlots slots;
 
 // Looks up one of the three names; `native` tells whether the native
 // stand-in may run for what was found. New reference, or nullptr with the
 // lookup's error.
-inline PyObject *lookup_standard(velmora::support::NameCache::Slot *slot, PyObject *bound_function,
+inline PyObject *lookup_standard(support::NameCache::Slot *slot, PyObject *bound_function,
                                  bool valid, bool *native) {
     PyObject *found = frame.names.lookup(*slot);
     *native = valid && found && found == bound_function;

@@ -13,7 +13,7 @@
 
 namespace velmora::cookies {
 
-using velmora::support::Ref;
+using support::Ref;
 
 namespace {
 
@@ -258,7 +258,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
 bool write_expires(Writer &w, VelmoraCookie *cookie) {
     // Held across the calls into Python, which may replace the field.
     Ref expires = Ref::borrow(cookie->expires);
-    int truth = velmora::support::is_true(expires.get());
+    int truth = support::is_true(expires.get());
     if (truth <= 0) return truth == 0;
     if (datetime_capi && format_natively(expires.get(), w.date)) {
         w.literal("Expires=", true);

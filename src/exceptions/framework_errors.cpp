@@ -12,7 +12,7 @@
 
 namespace velmora::exceptions {
 
-using velmora::support::Ref;
+using support::Ref;
 
 PyTypeObject MessageAborted_type;
 PyTypeObject InvalidArgument_type;
@@ -42,21 +42,21 @@ FixedMessageError fixed_message_errors[] = {
 
 template <std::size_t I>
 int fixed_message_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    if (velmora::support::bind_no_init_args(args, kwds) < 0) return -1;
-    return velmora::support::call_next_init(fixed_message_errors[I].type, self,
-                                            fixed_message_errors[I].args);
+    if (support::bind_no_init_args(args, kwds) < 0) return -1;
+    return support::call_next_init(fixed_message_errors[I].type, self,
+                                   fixed_message_errors[I].args);
 }
 
 // ---- Errors with the caller's message ---------------------------------------
 
 const char *const message_error_params[] = {"message", "inner_exception"};
-const velmora::support::Param message_error_kinds[] = {{velmora::support::ParamKind::str_or_none},
-                                                       {velmora::support::ParamKind::any}};
+const support::Param message_error_kinds[] = {{support::ParamKind::str_or_none},
+                                              {support::ParamKind::any}};
 
 struct MessageError {
     PyTypeObject *type;
     const char *name;
-    velmora::support::Signature signature;
+    support::Signature signature;
     bool keeps_inner_exception;  // as an ordinary instance attribute
 };
 
@@ -74,10 +74,9 @@ const MessageError message_errors[] = {
 template <std::size_t I>
 int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageError &cls = message_errors[I];
-    velmora::support::BoundArgs<2> bound{nullptr, Py_None};
+    support::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(cls.signature, args, kwds) < 0) return -1;
-    if (velmora::support::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0)
-        return -1;
+    if (support::init_next_with_message(cls.type, self, cls.signature, 0, bound[0]) < 0) return -1;
     if (!cls.keeps_inner_exception) return 0;
     return PyObject_SetAttr(self, inner_exception_name, bound[1]);
 }
@@ -85,12 +84,10 @@ int message_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
 }  // namespace
 
 void define_framework_error_types() {
-    velmora::support::define_exception_types(
-        fixed_message_errors, sizeof(PyBaseExceptionObject),
-        [](auto i) -> initproc { return &fixed_message_init<i>; });
-    velmora::support::define_exception_types(
-        message_errors, sizeof(PyBaseExceptionObject),
-        [](auto i) -> initproc { return &message_error_init<i>; });
+    support::define_exception_types(fixed_message_errors, sizeof(PyBaseExceptionObject),
+                                    [](auto i) -> initproc { return &fixed_message_init<i>; });
+    support::define_exception_types(message_errors, sizeof(PyBaseExceptionObject),
+                                    [](auto i) -> initproc { return &message_error_init<i>; });
 }
 
 int init_framework_error_constants() {

@@ -12,7 +12,7 @@
 
 namespace velmora::exceptions {
 
-using velmora::support::Ref;
+using support::Ref;
 
 PyTypeObject HTTPException_type;
 PyTypeObject BadRequest_type;
@@ -31,10 +31,9 @@ PyObject *default_http_message;  // "HTTP exception"
 // ---- HTTPException ---------------------------------------------------------
 
 const char *const http_param_names[] = {"status", "message"};
-const velmora::support::Param http_param_kinds[] = {{velmora::support::ParamKind::integer},
-                                                    {velmora::support::ParamKind::str_or_none}};
-const velmora::support::Signature http_signature{"__init__", http_param_names, 2, 1,
-                                                 http_param_kinds};
+const support::Param http_param_kinds[] = {{support::ParamKind::integer},
+                                           {support::ParamKind::str_or_none}};
+const support::Signature http_signature{"__init__", http_param_names, 2, 1, http_param_kinds};
 
 // The exception base's __init__ (it sets `args`).
 int exception_base_init(PyObject *self, PyObject *args) {
@@ -52,7 +51,7 @@ int init_with_checked_message(PyObject *self, int32_t status, PyObject *message_
     // The module's own types end their MRO in the exception base, whose
     // __init__ comes next; a subclass may put another class in between.
     int rc = own_type ? exception_base_init(self, message_args)
-                      : velmora::support::call_next_init(&HTTPException_type, self, message_args);
+                      : support::call_next_init(&HTTPException_type, self, message_args);
     if (rc < 0) return -1;
     reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
     return 0;
@@ -60,17 +59,17 @@ int init_with_checked_message(PyObject *self, int32_t status, PyObject *message_
 
 int init_with_status_value(PyObject *self, int32_t status, PyObject *message,
                            PyObject *message_args, bool own_type) {
-    if (!velmora::support::check_param(http_signature, 1, message)) return -1;
+    if (!support::check_param(http_signature, 1, message)) return -1;
     Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     return init_with_checked_message(self, status, base_args.get(), own_type);
 }
 
 int http_exception_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<2> bound{nullptr, default_http_message};
+    support::BoundArgs<2> bound{nullptr, default_http_message};
     if (bound.bind_tuple(http_signature, args, kwds) < 0) return -1;
     int32_t status;
-    if (!velmora::support::to_int32(bound[0], &status)) return -1;
+    if (!support::to_int32(bound[0], &status)) return -1;
     return init_with_status_value(self, status, bound[1], nullptr,
                                   Py_IS_TYPE(self, &HTTPException_type));
 }
@@ -85,7 +84,7 @@ int status_set(PyObject *self, PyObject *value, void *) {
         return -1;
     }
     int32_t status;
-    if (!velmora::support::to_int32(value, &status)) return -1;
+    if (!support::to_int32(value, &status)) return -1;
     reinterpret_cast<VelmoraHTTPException *>(self)->status = status;
     return 0;
 }
@@ -102,7 +101,7 @@ PyGetSetDef http_exception_getset[] = {
 int init_next_with_class_defaults(PyTypeObject *cls, PyObject *self, int32_t status,
                                   PyObject *status_obj, PyObject *message, PyObject *message_args) {
     const bool own_type = Py_IS_TYPE(self, cls);
-    if (own_type || velmora::support::next_init_slot(cls, self) == http_exception_init) {
+    if (own_type || support::next_init_slot(cls, self) == http_exception_init) {
         return init_with_checked_message(self, status, message_args, own_type);
     }
     return init_next_with_status(cls, self, status_obj, message, message_args);
@@ -131,19 +130,19 @@ MessageClass message_classes[] = {
 };
 
 const char *const message_param_names[] = {"message"};
-const velmora::support::Param message_param_kinds[] = {{velmora::support::ParamKind::truth}};
-const velmora::support::Signature message_signature{"__init__", message_param_names, 1, 0,
-                                                    message_param_kinds};
+const support::Param message_param_kinds[] = {{support::ParamKind::truth}};
+const support::Signature message_signature{"__init__", message_param_names, 1, 0,
+                                           message_param_kinds};
 
 // One __init__ per class: the class whose __init__ runs decides the status
 // and where the next __init__ is searched, not the instance's type.
 template <std::size_t I>
 int message_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const MessageClass &cls = message_classes[I];
-    velmora::support::BoundArgs<1> bound{Py_None};
+    support::BoundArgs<1> bound{Py_None};
     if (bound.bind_tuple(message_signature, args, kwds) < 0) return -1;
     PyObject *message = bound[0];
-    int truth = velmora::support::is_true(message);
+    int truth = support::is_true(message);
     if (truth < 0) return -1;
     if (truth) return init_next_with_status(cls.type, self, cls.status_obj, message, nullptr);
     return init_next_with_class_defaults(cls.type, self, cls.status, cls.status_obj,
@@ -171,7 +170,7 @@ FixedClass fixed_classes[] = {
 template <std::size_t I>
 int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
     const FixedClass &cls = fixed_classes[I];
-    if (velmora::support::bind_no_init_args(args, kwds) < 0) return -1;
+    if (support::bind_no_init_args(args, kwds) < 0) return -1;
     return init_next_with_class_defaults(cls.type, self, cls.status, PyTuple_GET_ITEM(cls.args, 0),
                                          PyTuple_GET_ITEM(cls.args, 1), cls.message_args);
 }
@@ -183,26 +182,24 @@ int init_next_with_status(PyTypeObject *cls, PyObject *self, PyObject *status, P
     // HTTPException.__init__ follows `cls` for an instance of the class
     // itself, and for a subclass that puts no __init__ of its own between.
     const bool own_type = Py_IS_TYPE(self, cls);
-    if (own_type || velmora::support::next_init_slot(cls, self) == http_exception_init) {
+    if (own_type || support::next_init_slot(cls, self) == http_exception_init) {
         int32_t value;
-        if (!velmora::support::to_int32(status, &value)) return -1;
+        if (!support::to_int32(status, &value)) return -1;
         return init_with_status_value(self, value, message, message_args, own_type);
     }
     Ref base_args = Ref::steal(PyTuple_Pack(2, status, message));
     if (!base_args) return -1;
-    return velmora::support::call_next_init(cls, self, base_args.get());
+    return support::call_next_init(cls, self, base_args.get());
 }
 
 void define_http_exception_types() {
-    velmora::support::define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
-                                            sizeof(VelmoraHTTPException), http_exception_init,
-                                            http_exception_getset);
-    velmora::support::define_exception_types(
-        message_classes, sizeof(VelmoraHTTPException),
-        [](auto i) -> initproc { return &message_class_init<i>; });
-    velmora::support::define_exception_types(
-        fixed_classes, sizeof(VelmoraHTTPException),
-        [](auto i) -> initproc { return &fixed_class_init<i>; });
+    support::define_exception_type(HTTPException_type, "velmora.exceptions.HTTPException",
+                                   sizeof(VelmoraHTTPException), http_exception_init,
+                                   http_exception_getset);
+    support::define_exception_types(message_classes, sizeof(VelmoraHTTPException),
+                                    [](auto i) -> initproc { return &message_class_init<i>; });
+    support::define_exception_types(fixed_classes, sizeof(VelmoraHTTPException),
+                                    [](auto i) -> initproc { return &fixed_class_init<i>; });
 }
 
 int init_http_exception_constants() {

@@ -39,22 +39,22 @@ const TypeRow type_rows[] = {
     {&NotImplementedByServer_type, &http_base},
 };
 
-int ready_and_bind(velmora::support::ModuleFrame &frame, const TypeRow &row) {
+int ready_and_bind(support::ModuleFrame &frame, const TypeRow &row) {
     PyTypeObject *type = row.type;
     type->tp_base = reinterpret_cast<PyTypeObject *>(*row.base);
     if (PyType_Ready(type) < 0) return -1;
-    if (frame.bind(velmora::support::short_type_name(type), reinterpret_cast<PyObject *>(type)) < 0)
+    if (frame.bind(support::short_type_name(type), reinterpret_cast<PyObject *>(type)) < 0)
         return -1;
     return prepare_pickling(frame, type);
 }
 
-int init_constants(velmora::support::ModuleFrame &) {
+int init_constants(support::ModuleFrame &) {
     if (init_http_exception_constants() < 0) return -1;
     if (init_payload_exception_constants() < 0) return -1;
     return init_framework_error_constants();
 }
 
-int body(velmora::support::ModuleFrame &frame) {
+int body(support::ModuleFrame &frame) {
     // A retried import after a failure must not wipe types already readied.
     if (!(HTTPException_type.tp_flags & Py_TPFLAGS_READY)) {
         define_http_exception_types();
@@ -69,8 +69,8 @@ int body(velmora::support::ModuleFrame &frame) {
 
 const char *const builtin_names[] = {"super", nullptr};
 
-velmora::support::ModuleFrame frame = VM_MODULE_FRAME(
-    exceptions, .builtin_names = builtin_names, .init_constants = init_constants, .body = body);
+support::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
+                                             .init_constants = init_constants, .body = body);
 
 }  // namespace
 

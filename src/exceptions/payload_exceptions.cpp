@@ -16,7 +16,7 @@
 
 namespace velmora::exceptions {
 
-using velmora::support::Ref;
+using support::Ref;
 
 PyTypeObject BadRequestFormat_type;
 PyTypeObject InternalServerError_type;
@@ -72,7 +72,7 @@ int payload_traverse(PyObject *self, visitproc visit, void *arg) {
 
 int payload_clear(PyObject *self) {
     exception_base()->tp_clear(self);
-    velmora::support::replace_field(payload_field(self), Py_None);
+    support::replace_field(payload_field(self), Py_None);
     return 0;
 }
 
@@ -93,13 +93,13 @@ PyObject *payload_get(PyObject *self, void *) {
 
 // Any object; deleting stores None.
 int payload_set(PyObject *self, PyObject *value, void *) {
-    velmora::support::replace_field(payload_field(self), value ? value : Py_None);
+    support::replace_field(payload_field(self), value ? value : Py_None);
     return 0;
 }
 
 // Exactly a str or None; deleting stores None.
 int str_payload_set(PyObject *self, PyObject *value, void *) {
-    return velmora::support::store_str_or_none(payload_field(self), value);
+    return support::store_str_or_none(payload_field(self), value);
 }
 
 // One property per type, the payload under the type's own name.
@@ -121,51 +121,51 @@ PAYLOAD_PROPERTY(data, str_payload_set);
 int init_with_status_then_store(PyTypeObject *cls, PyObject *self, PyObject *status,
                                 PyObject *message, PyObject *payload) {
     if (init_next_with_status(cls, self, status, message) < 0) return -1;
-    velmora::support::replace_field(payload_field(self), payload);
+    support::replace_field(payload_field(self), payload);
     return 0;
 }
 
 const char *const bad_request_format_params[] = {"message", "inner_exception"};
-const velmora::support::Param bad_request_format_kinds[] = {
-    {velmora::support::ParamKind::str_or_none}, {velmora::support::ParamKind::any}};
-const velmora::support::Signature bad_request_format_signature{
-    "__init__", bad_request_format_params, 2, 1, bad_request_format_kinds};
+const support::Param bad_request_format_kinds[] = {{support::ParamKind::str_or_none},
+                                                   {support::ParamKind::any}};
+const support::Signature bad_request_format_signature{"__init__", bad_request_format_params, 2, 1,
+                                                      bad_request_format_kinds};
 
 int bad_request_format_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<2> bound{nullptr, Py_None};
+    support::BoundArgs<2> bound{nullptr, Py_None};
     if (bound.bind_tuple(bad_request_format_signature, args, kwds) < 0) return -1;
-    if (velmora::support::init_next_with_message(&BadRequestFormat_type, self,
-                                                 bad_request_format_signature, 0, bound[0]) < 0) {
+    if (support::init_next_with_message(&BadRequestFormat_type, self, bad_request_format_signature,
+                                        0, bound[0]) < 0) {
         return -1;
     }
-    velmora::support::replace_field(payload_field(self), bound[1]);
+    support::replace_field(payload_field(self), bound[1]);
     return 0;
 }
 
 const char *const internal_error_params[] = {"source_error"};
-const velmora::support::Param internal_error_kinds[] = {
-    {velmora::support::ParamKind::instance_or_none, exception_base}};
-const velmora::support::Signature internal_error_signature{"__init__", internal_error_params, 1, 0,
-                                                           internal_error_kinds};
+const support::Param internal_error_kinds[] = {
+    {support::ParamKind::instance_or_none, exception_base}};
+const support::Signature internal_error_signature{"__init__", internal_error_params, 1, 0,
+                                                  internal_error_kinds};
 
 int internal_error_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<1> bound{Py_None};
+    support::BoundArgs<1> bound{Py_None};
     if (bound.bind_tuple(internal_error_signature, args, kwds) < 0) return -1;
     PyObject *source_error = bound[0];
-    if (!velmora::support::check_param(internal_error_signature, 0, source_error)) return -1;
+    if (!support::check_param(internal_error_signature, 0, source_error)) return -1;
     return init_with_status_then_store(&InternalServerError_type, self,
                                        PyTuple_GET_ITEM(internal_error_args, 0),
                                        PyTuple_GET_ITEM(internal_error_args, 1), source_error);
 }
 
 const char *const unprocessable_params[] = {"message", "details"};
-const velmora::support::Param unprocessable_kinds[] = {{velmora::support::ParamKind::truth},
-                                                       {velmora::support::ParamKind::any}};
-const velmora::support::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0,
-                                                          unprocessable_kinds};
+const support::Param unprocessable_kinds[] = {{support::ParamKind::truth},
+                                              {support::ParamKind::any}};
+const support::Signature unprocessable_signature{"__init__", unprocessable_params, 2, 0,
+                                                 unprocessable_kinds};
 
 int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<2> bound{Py_None, Py_None};
+    support::BoundArgs<2> bound{Py_None, Py_None};
     if (bound.bind_tuple(unprocessable_signature, args, kwds) < 0) return -1;
     int truth = PyObject_IsTrue(bound[0]);
     if (truth < 0) return -1;
@@ -175,18 +175,18 @@ int unprocessable_init(PyObject *self, PyObject *args, PyObject *kwds) {
 }
 
 const char *const failed_request_params[] = {"status", "data"};
-const velmora::support::Param failed_request_kinds[] = {{velmora::support::ParamKind::integer},
-                                                        {velmora::support::ParamKind::str_or_none}};
-const velmora::support::Signature failed_request_signature{"__init__", failed_request_params, 2, 2,
-                                                           failed_request_kinds};
+const support::Param failed_request_kinds[] = {{support::ParamKind::integer},
+                                               {support::ParamKind::str_or_none}};
+const support::Signature failed_request_signature{"__init__", failed_request_params, 2, 2,
+                                                  failed_request_kinds};
 
 int failed_request_init(PyObject *self, PyObject *args, PyObject *kwds) {
-    velmora::support::BoundArgs<2> bound;
+    support::BoundArgs<2> bound;
     if (bound.bind_tuple(failed_request_signature, args, kwds) < 0) return -1;
     int32_t status;
-    if (!velmora::support::to_int32(bound[0], &status)) return -1;
+    if (!support::to_int32(bound[0], &status)) return -1;
     PyObject *data = bound[1];
-    if (!velmora::support::check_param(failed_request_signature, 1, data)) return -1;
+    if (!support::check_param(failed_request_signature, 1, data)) return -1;
     // %S gives a str itself and "None" for None.
     Ref message = Ref::steal(PyUnicode_FromFormat(
         "The response status code does not indicate success: %d. Response body: %S",
@@ -224,8 +224,8 @@ const PayloadClass payload_classes[] = {
 void define_payload_exception_types() {
     for (const PayloadClass &cls : payload_classes) {
         PyTypeObject &type = *cls.type;
-        velmora::support::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException),
-                                                cls.init, cls.getset);
+        support::define_exception_type(type, cls.name, sizeof(VelmoraHTTPPayloadException),
+                                       cls.init, cls.getset);
         type.tp_flags |= Py_TPFLAGS_HAVE_GC;
         type.tp_new = payload_new;
         type.tp_dealloc = payload_dealloc;

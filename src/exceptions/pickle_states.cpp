@@ -11,14 +11,14 @@ namespace velmora::exceptions {
 
 namespace {
 
-using velmora::support::StateMember;
+using support::StateMember;
 
 constexpr StateMember status_member = VM_STATE_MEMBER(VelmoraHTTPException, status, int32);
 
 // HTTPException and the subclasses that add no field.
 constexpr StateMember status_members[] = {status_member};
-constexpr velmora::support::StateLayout status_state =
-    velmora::support::state_layout(status_members, "status", {0x73c163, 0x48a3661, 0x9acb445});
+constexpr support::StateLayout status_state =
+    support::state_layout(status_members, "status", {0x73c163, 0x48a3661, 0x9acb445});
 
 // The four types with a payload after the HTTPException record: the payload
 // field (named as in the record), then status.
@@ -28,7 +28,7 @@ constexpr velmora::support::StateLayout status_state =
         status_member,                                                          \
     };                                                                          \
     constexpr velmora::support::StateLayout field##_state =                     \
-        velmora::support::state_layout(field##_members, #field ", status", {__VA_ARGS__})
+        support::state_layout(field##_members, #field ", status", {__VA_ARGS__})
 
 PAYLOAD_STATE(BadRequestFormat, inner_exception, object, 0x819e913, 0x7ef201e, 0xe127518);
 PAYLOAD_STATE(InternalServerError, source_error, object, 0xd4b4c28, 0x35cfd7e, 0xa69c1ed);
@@ -39,7 +39,7 @@ PAYLOAD_STATE(FailedRequestError, data, str_or_none, 0x161825a, 0xdfa3343, 0xd38
 
 #define EXCEPTION_ROW(Name, layout) VM_PICKLE_ROW(Name##_type, Name, layout)
 
-velmora::support::PickleType exception_pickles[] = {
+support::PickleType exception_pickles[] = {
     EXCEPTION_ROW(HTTPException, status_state),
     EXCEPTION_ROW(BadRequest, status_state),
     EXCEPTION_ROW(NotFound, status_state),
@@ -54,26 +54,26 @@ velmora::support::PickleType exception_pickles[] = {
     EXCEPTION_ROW(InternalServerError, source_error_state),
     EXCEPTION_ROW(UnprocessableEntity, details_state),
     EXCEPTION_ROW(FailedRequestError, data_state),
-    EXCEPTION_ROW(MessageAborted, velmora::support::no_members_state),
-    EXCEPTION_ROW(InvalidArgument, velmora::support::no_members_state),
-    EXCEPTION_ROW(InvalidOperation, velmora::support::no_members_state),
-    EXCEPTION_ROW(InvalidExceptionHandler, velmora::support::no_members_state),
+    EXCEPTION_ROW(MessageAborted, support::no_members_state),
+    EXCEPTION_ROW(InvalidArgument, support::no_members_state),
+    EXCEPTION_ROW(InvalidOperation, support::no_members_state),
+    EXCEPTION_ROW(InvalidExceptionHandler, support::no_members_state),
 };
 
 #undef EXCEPTION_ROW
 
 }  // namespace
 
-int prepare_pickling(const velmora::support::ModuleFrame &frame, PyTypeObject *type) {
-    return velmora::support::prepare_pickling(frame, exception_pickles, type);
+int prepare_pickling(const support::ModuleFrame &frame, PyTypeObject *type) {
+    return support::prepare_pickling(frame, exception_pickles, type);
 }
 
-int bind_pickling(const velmora::support::ModuleFrame &frame) {
-    for (velmora::support::PickleType &row : exception_pickles) {
-        if (velmora::support::bind_state_methods(row) < 0) return -1;
+int bind_pickling(const support::ModuleFrame &frame) {
+    for (support::PickleType &row : exception_pickles) {
+        if (support::bind_state_methods(row) < 0) return -1;
     }
-    for (velmora::support::PickleType &row : exception_pickles) {
-        if (velmora::support::bind_reconstructor(frame, row) < 0) return -1;
+    for (support::PickleType &row : exception_pickles) {
+        if (support::bind_reconstructor(frame, row) < 0) return -1;
     }
     return 0;
 }
