@@ -23,11 +23,13 @@ using support::Ref;
 
 namespace {
 
-std::string_view view_of(PyObject *bytes) {
+// The contents of an exact bytes object, borrowed from it.
+std::string_view bytes_view(PyObject *bytes) {
     return {PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes))};
 }
 
-PyObject *bytes_of(std::string_view bytes) {
+// A new bytes object holding a copy of `bytes`.
+PyObject *new_bytes(std::string_view bytes) {
     return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
 }
 
@@ -130,17 +132,17 @@ PyObject *cookie_from_parts(PyObject *const *values, int64_t max_age) {
 
 PyObject *split_value(PyObject *raw_value, PyObject *separator) {
     if (!check_bytes(raw_value, "index") || !check_bytes(separator, "index")) return nullptr;
-    std::string_view raw = view_of(raw_value);
-    std::size_t at = raw.find(view_of(separator));
+    std::string_view raw = bytes_view(raw_value);
+    std::size_t at = raw.find(bytes_view(separator));
     if (at == std::string_view::npos) {
         // The interpreter's own search raises the error callers know.
         Ref found = Ref::steal(PyObject_CallMethodOneArg(raw_value, constants.index, separator));
         if (found) PyErr_SetString(PyExc_ValueError, "subsection not found");
         return nullptr;
     }
-    Ref head = Ref::steal(bytes_of(raw.substr(0, at)));
+    Ref head = Ref::steal(new_bytes(raw.substr(0, at)));
     if (!head) return nullptr;
-    Ref tail = Ref::steal(bytes_of(at < raw.size() ? raw.substr(at + 1) : std::string_view()));
+    Ref tail = Ref::steal(new_bytes(at < raw.size() ? raw.substr(at + 1) : std::string_view()));
     if (!tail) return nullptr;
     return PyTuple_Pack(2, head.get(), tail.get());
 }
@@ -148,7 +150,7 @@ PyObject *split_value(PyObject *raw_value, PyObject *separator) {
 VelmoraCookieSameSiteMode same_site_mode_from_bytes(PyObject *raw_value) {
     if (raw_value == Py_None) return VELMORA_SAME_SITE_UNDEFINED;
     if (!check_bytes(raw_value, "lower")) return VELMORA_SAME_SITE_UNDEFINED;
-    return static_cast<VelmoraCookieSameSiteMode>(scan::same_site_code(view_of(raw_value)));
+    return static_cast<VelmoraCookieSameSiteMode>(scan::same_site_code(bytes_view(raw_value)));
 }
 
 VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
@@ -159,7 +161,7 @@ VelmoraCookie *parse_cookie(PyObject *raw_value, int) {
     Ref raw = Ref::borrow(raw_value);
 
     scan::Header h;
-    if (!scan::read_header(view_of(raw.get()), &h, read_max_age)) {
+    if (!scan::read_header(bytes_view(raw.get()), &h, read_max_age)) {
         if (!PyErr_Occurred()) raise_invalid_pair(h.bad_pair);
         return nullptr;
     }
