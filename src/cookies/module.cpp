@@ -54,9 +54,9 @@ const char *const builtin_names[] = {"super", "NotImplemented", nullptr};
 }  // namespace
 
 support::ModuleFrame frame =
-    VM_MODULE_FRAME(cookies, .builtin_names = builtin_names, .init_constants = init_constants,
-                    .body = body, .cache_names = true);
+    VELMORA_MODULE_FRAME(cookies, .builtin_names = builtin_names, .init_constants = init_constants,
+                         .body = body, .cache_names = true);
 
 }  // namespace velmora::cookies
 
-VM_MODULE_INIT(cookies, velmora::cookies::frame)
+VELMORA_MODULE_INIT(cookies, velmora::cookies::frame)

@@ -18,15 +18,15 @@ using support::StateMember;
 constexpr support::PickleHooks cookie_hooks{same_site_member, kSameSiteTypeName, datetime_type};
 
 constexpr StateMember cookie_members[] = {
-    VM_STATE_MEMBER(VelmoraCookie, _name, str_or_none),
-    VM_STATE_MEMBER(VelmoraCookie, _value, str_or_none),
-    VM_STATE_MEMBER(VelmoraCookie, domain, str_or_none),
-    VM_STATE_MEMBER(VelmoraCookie, expires, datetime_or_none),
-    VM_STATE_MEMBER(VelmoraCookie, http_only, flag),
-    VM_STATE_MEMBER(VelmoraCookie, max_age, int64),
-    VM_STATE_MEMBER(VelmoraCookie, path, str_or_none),
-    VM_STATE_MEMBER(VelmoraCookie, same_site, unsigned_enum),
-    VM_STATE_MEMBER(VelmoraCookie, secure, flag),
+    VELMORA_STATE_MEMBER(VelmoraCookie, _name, str_or_none),
+    VELMORA_STATE_MEMBER(VelmoraCookie, _value, str_or_none),
+    VELMORA_STATE_MEMBER(VelmoraCookie, domain, str_or_none),
+    VELMORA_STATE_MEMBER(VelmoraCookie, expires, datetime_or_none),
+    VELMORA_STATE_MEMBER(VelmoraCookie, http_only, flag),
+    VELMORA_STATE_MEMBER(VelmoraCookie, max_age, int64),
+    VELMORA_STATE_MEMBER(VelmoraCookie, path, str_or_none),
+    VELMORA_STATE_MEMBER(VelmoraCookie, same_site, unsigned_enum),
+    VELMORA_STATE_MEMBER(VelmoraCookie, secure, flag),
 };
 constexpr support::StateLayout cookie_state = support::state_layout(
     cookie_members, "_name, _value, domain, expires, http_only, max_age, path, same_site, secure",
@@ -37,10 +37,10 @@ enum : std::size_t { kCookieError, kValueTooLong, kCookie };
 
 // In the order in which the module body binds the reconstructors.
 support::PickleType cookie_pickles[] = {
-    VM_PICKLE_ROW(CookieError_type, CookieError, support::no_members_state),
-    VM_PICKLE_ROW(CookieValueExceedsMaximumLength_type, CookieValueExceedsMaximumLength,
-                  support::no_members_state),
-    VM_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
+    VELMORA_PICKLE_ROW(CookieError_type, CookieError, support::no_members_state),
+    VELMORA_PICKLE_ROW(CookieValueExceedsMaximumLength_type, CookieValueExceedsMaximumLength,
+                       support::no_members_state),
+    VELMORA_PICKLE_ROW(Cookie_type, Cookie, cookie_state),
 };
 
 }  // namespace

@@ -69,11 +69,11 @@ int body(support::ModuleFrame &frame) {
 
 const char *const builtin_names[] = {"super", nullptr};
 
-support::ModuleFrame frame = VM_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
-                                             .init_constants = init_constants, .body = body);
+support::ModuleFrame frame = VELMORA_MODULE_FRAME(exceptions, .builtin_names = builtin_names,
+                                                  .init_constants = init_constants, .body = body);
 
 }  // namespace
 
 }  // namespace velmora::exceptions
 
-VM_MODULE_INIT(exceptions, velmora::exceptions::frame)
+VELMORA_MODULE_INIT(exceptions, velmora::exceptions::frame)

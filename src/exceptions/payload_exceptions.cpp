@@ -27,14 +27,14 @@ namespace {
 
 // Native code of the framework may read a payload through the named record or
 // through the shared one; both must put it in the same place.
-#define VX_SAME_OFFSET(record, field)                                                 \
+#define VELMORA_SAME_OFFSET(record, field)                                            \
     static_assert(offsetof(struct __pyx_obj_7velmora_10exceptions_##record, field) == \
                   offsetof(VelmoraHTTPPayloadException, payload))
-VX_SAME_OFFSET(BadRequestFormat, inner_exception);
-VX_SAME_OFFSET(InternalServerError, source_error);
-VX_SAME_OFFSET(UnprocessableEntity, details);
-VX_SAME_OFFSET(FailedRequestError, data);
-#undef VX_SAME_OFFSET
+VELMORA_SAME_OFFSET(BadRequestFormat, inner_exception);
+VELMORA_SAME_OFFSET(InternalServerError, source_error);
+VELMORA_SAME_OFFSET(UnprocessableEntity, details);
+VELMORA_SAME_OFFSET(FailedRequestError, data);
+#undef VELMORA_SAME_OFFSET
 
 PyObject *unprocessable_status;           // 422
 PyObject *unprocessable_default_message;  // "Unprocessable entity"

@@ -13,7 +13,7 @@ namespace {
 
 using support::StateMember;
 
-constexpr StateMember status_member = VM_STATE_MEMBER(VelmoraHTTPException, status, int32);
+constexpr StateMember status_member = VELMORA_STATE_MEMBER(VelmoraHTTPException, status, int32);
 
 // HTTPException and the subclasses that add no field.
 constexpr StateMember status_members[] = {status_member};
@@ -22,12 +22,12 @@ constexpr support::StateLayout status_state =
 
 // The four types with a payload after the HTTPException record: the payload
 // field (named as in the record), then status.
-#define PAYLOAD_STATE(Record, field, kind, ...)                                 \
-    constexpr StateMember field##_members[] = {                                 \
-        VM_STATE_MEMBER(__pyx_obj_7velmora_10exceptions_##Record, field, kind), \
-        status_member,                                                          \
-    };                                                                          \
-    constexpr velmora::support::StateLayout field##_state =                     \
+#define PAYLOAD_STATE(Record, field, kind, ...)                                      \
+    constexpr StateMember field##_members[] = {                                      \
+        VELMORA_STATE_MEMBER(__pyx_obj_7velmora_10exceptions_##Record, field, kind), \
+        status_member,                                                               \
+    };                                                                               \
+    constexpr velmora::support::StateLayout field##_state =                          \
         support::state_layout(field##_members, #field ", status", {__VA_ARGS__})
 
 PAYLOAD_STATE(BadRequestFormat, inner_exception, object, 0x819e913, 0x7ef201e, 0xe127518);
@@ -37,7 +37,7 @@ PAYLOAD_STATE(FailedRequestError, data, str_or_none, 0x161825a, 0xdfa3343, 0xd38
 
 #undef PAYLOAD_STATE
 
-#define EXCEPTION_ROW(Name, layout) VM_PICKLE_ROW(Name##_type, Name, layout)
+#define EXCEPTION_ROW(Name, layout) VELMORA_PICKLE_ROW(Name##_type, Name, layout)
 
 support::PickleType exception_pickles[] = {
     EXCEPTION_ROW(HTTPException, status_state),

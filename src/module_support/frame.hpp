@@ -73,7 +73,7 @@ private:
 // (builtin_names, init_constants, body, cache_names) follow as designated
 // initializers.
 // clang-format off
-#define VM_MODULE_FRAME(name, ...)                                                   \
+#define VELMORA_MODULE_FRAME(name, ...)                                                   \
     ::velmora::support::ModuleFrame {                                                              \
         .short_name = #name,                                                         \
         .dotted_name = "velmora." #name,                                             \
@@ -87,7 +87,7 @@ private:
 // clang-format on
 
 // The module's initialisation entry, PyInit_<name>, for the frame `frame`.
-#define VM_MODULE_INIT(name, frame)                            \
+#define VELMORA_MODULE_INIT(name, frame)                       \
     PyMODINIT_FUNC PyInit_##name(void) {                       \
         return ::velmora::support::ModuleFrame::init<frame>(); \
     }

@@ -18,9 +18,9 @@ int init_names() {
         PyObject **slot;
         const char *text;
     };
-#define VM_PICKLE_NAME_ENTRY(field, text) {&names.field, text},
-    const Entry entries[] = {VM_PICKLE_NAMES(VM_PICKLE_NAME_ENTRY)};
-#undef VM_PICKLE_NAME_ENTRY
+#define VELMORA_PICKLE_NAME_ENTRY(field, text) {&names.field, text},
+    const Entry entries[] = {VELMORA_PICKLE_NAMES(VELMORA_PICKLE_NAME_ENTRY)};
+#undef VELMORA_PICKLE_NAME_ENTRY
     // `dict` is written last, so that a partial failure is retried as a whole.
     for (auto it = std::rbegin(entries); it != std::rend(entries); ++it) {
         if (*it->slot) continue;

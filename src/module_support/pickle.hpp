@@ -47,7 +47,7 @@ struct StateMember {
 
 // The member for the field `field` of `Record`, named as the field.
 // clang-format off
-#define VM_STATE_MEMBER(Record, field, kind)          \
+#define VELMORA_STATE_MEMBER(Record, field, kind)          \
     ::velmora::support::StateMember{#field, offsetof(Record, field), \
                       ::velmora::support::StateKind::kind}
 // clang-format on
@@ -195,7 +195,7 @@ struct PickleType {
 
 // A row for the type object `type_object` whose short name is `Name`.
 // clang-format off
-#define VM_PICKLE_ROW(type_object, Name, layout) \
+#define VELMORA_PICKLE_ROW(type_object, Name, layout) \
     ::velmora::support::PickleType{&(type_object), "__pyx_unpickle_" #Name, &(layout)}
 // clang-format on
 

@@ -7,7 +7,7 @@ namespace velmora::support::pickle_detail {
 
 // Interned names the pickle support uses, each as its field and its text;
 // created by init_names().
-#define VM_PICKLE_NAMES(X)                    \
+#define VELMORA_PICKLE_NAMES(X)               \
     X(dict, "__dict__")                       \
     X(new_, "__new__")                        \
     X(update, "update")                       \
@@ -23,9 +23,9 @@ namespace velmora::support::pickle_detail {
     X(pickle_error, "PickleError")
 
 struct Names {
-#define VM_PICKLE_NAME_FIELD(field, text) PyObject *field;
-    VM_PICKLE_NAMES(VM_PICKLE_NAME_FIELD)
-#undef VM_PICKLE_NAME_FIELD
+#define VELMORA_PICKLE_NAME_FIELD(field, text) PyObject *field;
+    VELMORA_PICKLE_NAMES(VELMORA_PICKLE_NAME_FIELD)
+#undef VELMORA_PICKLE_NAME_FIELD
 };
 extern Names names;
 int init_names();

@@ -58,21 +58,21 @@ constexpr velmora::support::PickleHooks probe_hooks{
     mode_member, "__pyx_t_7velmora_12_pickle_probe_Mode", imported_datetime};
 
 constexpr velmora::support::StateMember probe_members[] = {
-    VM_STATE_MEMBER(ProbeObject, big, int64),
-    VM_STATE_MEMBER(ProbeObject, mode, unsigned_enum),
-    VM_STATE_MEMBER(ProbeObject, obj, object),
-    VM_STATE_MEMBER(ProbeObject, on, flag),
-    VM_STATE_MEMBER(ProbeObject, small, int32),
-    VM_STATE_MEMBER(ProbeObject, text, str_or_none),
-    VM_STATE_MEMBER(ProbeObject, when, datetime_or_none),
+    VELMORA_STATE_MEMBER(ProbeObject, big, int64),
+    VELMORA_STATE_MEMBER(ProbeObject, mode, unsigned_enum),
+    VELMORA_STATE_MEMBER(ProbeObject, obj, object),
+    VELMORA_STATE_MEMBER(ProbeObject, on, flag),
+    VELMORA_STATE_MEMBER(ProbeObject, small, int32),
+    VELMORA_STATE_MEMBER(ProbeObject, text, str_or_none),
+    VELMORA_STATE_MEMBER(ProbeObject, when, datetime_or_none),
 };
 constexpr velmora::support::StateLayout probe_state =
     velmora::support::state_layout(probe_members, "big, mode, obj, on, small, text, when",
                                    {0x4618793, 0x58ab46d, 0x264c93e}, &probe_hooks);
 
 velmora::support::PickleType probe_pickles[] = {
-    VM_PICKLE_ROW(Probe_type, Probe, probe_state),
-    VM_PICKLE_ROW(ProbeError_type, ProbeError, velmora::support::no_members_state),
+    VELMORA_PICKLE_ROW(Probe_type, Probe, probe_state),
+    VELMORA_PICKLE_ROW(ProbeError_type, ProbeError, velmora::support::no_members_state),
 };
 
 // ---- Probe -------------------------------------------------------------------
@@ -175,11 +175,11 @@ int body(velmora::support::ModuleFrame &f) {
     return 0;
 }
 
-velmora::support::ModuleFrame frame = VM_MODULE_FRAME(
+velmora::support::ModuleFrame frame = VELMORA_MODULE_FRAME(
     _pickle_probe, .builtin_names = nullptr, .init_constants = init_constants, .body = body);
 
 }  // namespace
 
 }  // namespace probe
 
-VM_MODULE_INIT(_pickle_probe, probe::frame)
+VELMORA_MODULE_INIT(_pickle_probe, probe::frame)
