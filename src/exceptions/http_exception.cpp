@@ -94,6 +94,20 @@ PyGetSetDef http_exception_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// HTTPException.__init__ follows `cls` for an instance of the class itself,
+// and for a subclass that puts no __init__ of its own between.
+bool http_init_follows(PyTypeObject *cls, PyObject *self, bool own_type) {
+    return own_type || support::next_init_slot(cls, self) == http_exception_init;
+}
+
+// Otherwise the next __init__ is called with (status, message).
+int call_next_init_with_status(PyTypeObject *cls, PyObject *self, PyObject *status,
+                               PyObject *message) {
+    Ref base_args = Ref::steal(PyTuple_Pack(2, status, message));
+    if (!base_args) return -1;
+    return support::call_next_init(cls, self, base_args.get());
+}
+
 // A class's own status and message, made at import: the status an exact int
 // that converts to `status`, the message an exact str that passes the check.
 // HTTPException.__init__, when it comes next, would convert and check them to
@@ -101,10 +115,10 @@ PyGetSetDef http_exception_getset[] = {
 int init_next_with_class_defaults(PyTypeObject *cls, PyObject *self, int32_t status,
                                   PyObject *status_obj, PyObject *message, PyObject *message_args) {
     const bool own_type = Py_IS_TYPE(self, cls);
-    if (own_type || support::next_init_slot(cls, self) == http_exception_init) {
+    if (http_init_follows(cls, self, own_type)) {
         return init_with_checked_message(self, status, message_args, own_type);
     }
-    return init_next_with_status(cls, self, status_obj, message, message_args);
+    return call_next_init_with_status(cls, self, status_obj, message);
 }
 
 // ---- Subclasses that take an optional message ------------------------------
@@ -179,17 +193,13 @@ int fixed_class_init(PyObject *self, PyObject *args, PyObject *kwds) {
 
 int init_next_with_status(PyTypeObject *cls, PyObject *self, PyObject *status, PyObject *message,
                           PyObject *message_args) {
-    // HTTPException.__init__ follows `cls` for an instance of the class
-    // itself, and for a subclass that puts no __init__ of its own between.
     const bool own_type = Py_IS_TYPE(self, cls);
-    if (own_type || support::next_init_slot(cls, self) == http_exception_init) {
+    if (http_init_follows(cls, self, own_type)) {
         int32_t value;
         if (!support::to_int32(status, &value)) return -1;
         return init_with_status_value(self, value, message, message_args, own_type);
     }
-    Ref base_args = Ref::steal(PyTuple_Pack(2, status, message));
-    if (!base_args) return -1;
-    return support::call_next_init(cls, self, base_args.get());
+    return call_next_init_with_status(cls, self, status, message);
 }
 
 void define_http_exception_types() {
