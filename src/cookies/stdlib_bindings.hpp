@@ -1,5 +1,7 @@
-// The standard-library functions velmora.cookies binds in its namespace,
-// and whether its native stand-ins for them may run (stdlib_bindings.cpp).
+// The standard-library functions velmora.cookies binds in its namespace
+// (stdlib_bindings.cpp), and whether its native stand-ins for them may run
+// (stdlib_reads.cpp says what each standard function reads and how velmora
+// knows it unchanged; stdlib_watch.cpp keeps `standard`).
 #pragma once
 
 #include <Python.h>
@@ -7,6 +9,7 @@
 #include <datetime.h>
 
 #include "cookies/module.hpp"
+#include "cookies/percent.hpp"
 #include "module_support/lookup.hpp"
 
 namespace velmora::cookies {
@@ -26,9 +29,9 @@ extern BoundFunctions bound;
 // Whether each native stand-in is, right now, exactly the standard code it
 // replaces. Decided at import (the bound object is the standard library's
 // own function, read from the standard library's own files) and kept by
-// watchers of every namespace that code reads: its module's globals, the
-// modules it calls into, the builtins, and its function objects. Read on
-// every call; written only by the watchers and at import.
+// watches of everything that code reads: its module's globals and tables,
+// the modules it calls into, the builtins, and its function objects. Read on
+// every call; written only by the watches and at import.
 struct StandardPaths {
     bool quote = false;      // urllib.parse.quote, for exact str
     bool unquote = false;    // urllib.parse.unquote
@@ -37,12 +40,27 @@ struct StandardPaths {
 };
 extern StandardPaths standard;
 
-// The per-call parts of the checks, for what no watcher can see: the list of
-// month names that email._parseaddr reads (a list changes in place), and the
-// builtins of the calling code, whose __import__ datetime.strftime uses to
-// find the time module.
+// The per-call parts of the checks (stdlib_reads.cpp), for what no watcher
+// can see: the list of month names that email._parseaddr reads (a list
+// changes in place), and the import by which datetime.strftime finds the
+// time module (the builtins of the calling code and their __import__, the
+// class and __dict__ of time.__spec__, whose _initializing the import reads).
 bool month_names_unchanged();
 bool caller_imports_standard();
+
+// Whether the standard quote(text) of an exact str keeps every byte of its
+// UTF-8 as it is. Only then may the native quote stand in: for a text with a
+// byte to escape, quote reads its cache of escapes (a _Quoter that
+// functools.lru_cache holds and may drop or replace unseen), which no watch
+// can follow.
+inline bool quote_keeps_every_byte(PyObject *text) {
+    if (!PyUnicode_IS_ASCII(text)) return false;
+    const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+        if (!detail::kSafeBytes[bytes[i]]) return false;
+    }
+    return true;
+}
 
 // The cached lookups of the three names (frame.names). Never nullptr after
 // the module body bound them.

@@ -170,7 +170,9 @@ bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *fi
     if (!quote) return false;
     out.text = Ref::steal(cookie_attribute(cookie, name, field));
     if (!out.text) return false;
-    if (native && PyUnicode_CheckExact(out.text.get())) return utf8_of(out.text.get(), out.utf8);
+    if (native && PyUnicode_CheckExact(out.text.get()) && quote_keeps_every_byte(out.text.get())) {
+        return utf8_of(out.text.get(), out.utf8);
+    }
     Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), out.text.get()));
     if (!quoted) return false;
     out.encoded = Ref::steal(PyObject_CallMethodNoArgs(quoted.get(), constants.encode));
@@ -181,7 +183,8 @@ bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *fi
 // lookup finds the standard quote, the lookup and the read are made here.
 inline bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
     if (Py_IS_TYPE(as_object(cookie), &Cookie_type) && PyUnicode_CheckExact(field) &&
-        standard.quote && frame.names.peek(*slots.quote) == bound.quote) {
+        standard.quote && frame.names.peek(*slots.quote) == bound.quote &&
+        quote_keeps_every_byte(field)) {
         out.text = Ref::borrow(field);
         return utf8_of(field, out.utf8);
     }
