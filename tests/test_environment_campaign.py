@@ -140,13 +140,13 @@ class FastPath:
         return [(f, x) for x in self.inputs for f in (velmora, standard)]
 
     def taken(self):
-        """Whether velmora answers some input by its fast path: without
+        """Whether velmora answers every input by its fast path: without
         running the standard function's Python code, or, for the C strftime,
         without the allocations of strftime's own work (a struct_time, the
         format, the text: thousands of bytes where the fast path allocates
         its result alone)."""
         if self.code is None:
-            return any(allocated(self.velmora, x) < 1024 for x in self.inputs)
+            return all(allocated(self.velmora, x) < 1024 for x in self.inputs)
         ran = []
         monitoring = sys.monitoring
         tool = monitoring.PROFILER_ID
@@ -156,11 +156,8 @@ class FastPath:
         monitoring.set_local_events(tool, self.code, monitoring.events.PY_START)
         try:
             for x in self.inputs:
-                ran.clear()
                 self.velmora(x)
-                if not ran:
-                    return True
-            return False
+            return not ran
         finally:
             monitoring.set_local_events(tool, self.code, 0)
             monitoring.register_callback(tool, monitoring.events.PY_START, None)
@@ -506,20 +503,42 @@ def table_rows(path, where, keys):
         return apply
 
     is_dict = isinstance(table(), dict)
+    # A cache held across calls, once changed, is not trusted again.
+    cache = where.endswith(">")
     for text in keys:
         key = ast.literal_eval(text)
         dependency = f"{where}[{text}]"
         if is_dict and key not in table():  # looked up, not there
             yield Row(path, dependency, "added", added(key))
             continue
-        yield Row(path, dependency, "changed", item(key, different))
+        yield Row(path, dependency, "changed", item(key, different), cache)
         if is_dict:
-            yield Row(path, dependency, "deleted", deleted(key))
-            yield Row(path, dependency, "equal-key", keyed(key, equal_key))
+            yield Row(path, dependency, "deleted", deleted(key), cache)
+            yield Row(path, dependency, "equal-key", keyed(key, equal_key), cache)
             yield Row(path, dependency, "subclass-key", keyed(key, subclass_key), True)
     if not is_dict:
         yield Row(path, where, "inserted-first", whole(lambda t: t.insert(0, different(t[0]))))
     yield Row(path, where, "cleared", whole(lambda t: t.clear()), True)
+    if cache:
+        yield Row(path, where, "renewed-then-changed", renewed_then_changed(where, keys), True)
+
+
+def renewed_then_changed(where, keys):
+    """A cache held across calls dropped by the caches of its module (each
+    cache_clear), then the new one that the standard function makes changed."""
+    import ast
+
+    def apply():
+        module = sys.modules[where.partition(":")[0]]
+        for value in list(vars(module).values()):
+            if callable(getattr(value, "cache_clear", None)):
+                value.cache_clear()
+        t = standard_reads.resolve_table(where)
+        key = ast.literal_eval(keys[0])
+        old = t[key]
+        t[key] = different(old)
+        return lambda: t.__setitem__(key, old)
+    return apply
 
 
 def velmora_rows(path, name):

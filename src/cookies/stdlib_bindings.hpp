@@ -33,10 +33,11 @@ extern BoundFunctions bound;
 // the modules it calls into, the builtins, and its function objects. Read on
 // every call; written only by the watches and at import.
 struct StandardPaths {
-    bool quote = false;      // urllib.parse.quote, for exact str
-    bool unquote = false;    // urllib.parse.unquote
-    bool parsedate = false;  // email.utils.parsedate_to_datetime, for the canonical text
-    bool strftime = false;   // datetime.strftime's call of time.strftime
+    bool quote = false;          // urllib.parse.quote, for exact str
+    bool quote_escapes = false;  // and its cache of escapes (see quote_may_stand_in)
+    bool unquote = false;        // urllib.parse.unquote
+    bool parsedate = false;      // email.utils.parsedate_to_datetime, for the canonical text
+    bool strftime = false;       // datetime.strftime's call of time.strftime
 };
 extern StandardPaths standard;
 
@@ -48,18 +49,20 @@ extern StandardPaths standard;
 bool month_names_unchanged();
 bool caller_imports_standard();
 
-// Whether the standard quote(text) of an exact str keeps every byte of its
-// UTF-8 as it is. Only then may the native quote stand in: for a text with a
-// byte to escape, quote reads its cache of escapes (a _Quoter that
-// functools.lru_cache holds and may drop or replace unseen), which no watch
-// can follow.
-inline bool quote_keeps_every_byte(PyObject *text) {
-    if (!PyUnicode_IS_ASCII(text)) return false;
-    const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
-    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
-        if (!detail::kSafeBytes[bytes[i]]) return false;
+// Whether the native quote may stand in for the standard quote(text) of an
+// exact str (while `standard.quote`): for a text whose every UTF-8 byte quote
+// keeps, which never reaches quote's cache of escapes, or while that cache
+// is known to hold the standard escapes (`standard.quote_escapes`: the
+// _Quoter that functools.lru_cache keeps for safe="/", stdlib_reads.cpp).
+inline bool quote_may_stand_in(PyObject *text) {
+    if (PyUnicode_IS_ASCII(text)) {
+        const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
+        Py_ssize_t i = 0;
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+        while (i < n && detail::kSafeBytes[bytes[i]]) ++i;
+        if (i == n) return true;
     }
-    return true;
+    return standard.quote_escapes;
 }
 
 // The cached lookups of the three names (frame.names). Never nullptr after

@@ -11,10 +11,10 @@
 //     the classes (_Quoter)                     function and class watchers
 //   the builtins they name (isinstance, ...)    snapshot of the builtins
 //   quote's escapes, cached per `safe` by a
-//     functools.lru_cache (the _Quoter)         cannot be watched: the native quote
-//                                               stands in only for a text without a
-//                                               byte to escape, which never reaches
-//                                               the cache (quote_keeps_every_byte)
+//     functools.lru_cache (a _Quoter), for a
+//     text with a byte to escape                filled with every escape at import;
+//                                               the lru_cache's dictionary and the
+//                                               _Quoter's entries watched
 // parsedate_to_datetime(text), email.utils:
 //   email.utils's and email._parseaddr's
 //     globals (_parsedate_tz, datetime, ...)   namespace snapshots
@@ -58,6 +58,7 @@ using stdlib_origin::is_standard_namespace;
 using stdlib_origin::standard_function;
 using stdlib_watch::kParse;
 using stdlib_watch::kQuote;
+using stdlib_watch::kQuoteEscapes;
 using stdlib_watch::kStrftime;
 using stdlib_watch::kUnquote;
 using stdlib_watch::watch_module_code;
@@ -116,6 +117,131 @@ const stdlib_watch::LazyEntry kUrllibLazy[] = {
     {nullptr, nullptr, false},
 };
 
+// quote's cache of escapes. quote_from_bytes maps every byte of a text with
+// a byte to escape through _byte_quoter_factory(b"/"): a functools.lru_cache
+// that returns the bound __getitem__ of a _Quoter, a dict of escapes that its
+// __missing__ fills (from the _Quoter's `safe`). At import that getter is
+// asked for every byte, so the _Quoter holds all 256 escapes and neither its
+// __missing__, its class nor its `safe` is read again. The one cached then
+// stands for the standard escapes while:
+//   it stays cached: the lru_cache's own dictionary (found through the
+//     wrapper's traversal, which also visits what it caches) is watched, and
+//     any removal or clear there turns native escaping off;
+//   its entries stay as they are: any change turns native escaping off.
+PyObject *quoter_getter = nullptr;  // held: the bound __getitem__, which holds the _Quoter
+
+// What quote writes for the byte `b`: the byte itself when it is in the
+// standard `safe` set (letters, digits, "_.-~" and "/"), else "%XX".
+bool is_standard_escape(PyObject *key, PyObject *value) {
+    if (!PyLong_CheckExact(key) || !PyUnicode_CheckExact(value) || !PyUnicode_IS_ASCII(value)) {
+        return false;
+    }
+    int overflow;
+    const long b = PyLong_AsLongAndOverflow(key, &overflow);
+    if (overflow || b < 0 || b > 255) return false;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char *text = static_cast<const char *>(PyUnicode_DATA(value));
+    if (detail::kSafeBytes[b]) return PyUnicode_GET_LENGTH(value) == 1 && text[0] == b;
+    return PyUnicode_GET_LENGTH(value) == 3 && text[0] == '%' && text[1] == kHex[b >> 4] &&
+           text[2] == kHex[b & 15];
+}
+
+// The _Quoter holds every escape: any event is a change.
+void on_quoter_event(void *, PyDict_WatchEvent, PyObject *, PyObject *, PyObject *) {
+    stdlib_watch::distrust(kQuoteEscapes);
+}
+
+// Adding a key to the lru_cache is harmless; a removal (an eviction) or a
+// clear may drop the _Quoter.
+void on_quoter_cache_event(void *, PyDict_WatchEvent event, PyObject *, PyObject *, PyObject *) {
+    if (event != PyDict_EVENT_ADDED) stdlib_watch::distrust(kQuoteEscapes);
+}
+
+struct Traversal {
+    PyObject *own_dict;  // the wrapper's __dict__, not its cache
+    PyObject *cached;    // what must be among the visited
+    PyObject *cache = nullptr;
+    int dicts = 0;
+    bool cached_seen = false;
+};
+
+int visit_wrapper(PyObject *object, void *arg) {
+    auto *t = static_cast<Traversal *>(arg);
+    if (object == t->cached) t->cached_seen = true;
+    if (PyDict_CheckExact(object) && object != t->own_dict) {
+        t->cache = object;
+        ++t->dicts;
+    }
+    return 0;
+}
+
+// The dictionary of functools' lru_cache wrapper that holds `cached`: the one
+// dict its traversal visits besides its __dict__. nullptr when the wrapper
+// is not that (another implementation keeps its cache elsewhere).
+PyObject *lru_cache_dict(PyObject *wrapper, PyObject *cached) {
+    PyTypeObject *type = Py_TYPE(wrapper);
+    if (std::strcmp(type->tp_name, "functools._lru_cache_wrapper") != 0 || !type->tp_traverse) {
+        return nullptr;
+    }
+    Ref own_dict = Ref::steal(PyObject_GenericGetDict(wrapper, nullptr));
+    if (!own_dict) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    Traversal t{own_dict.get(), cached};
+    type->tp_traverse(wrapper, visit_wrapper, &t);
+    return t.dicts == 1 && t.cached_seen ? t.cache : nullptr;
+}
+
+// Calls _byte_quoter_factory(b"/") as quote does (the _Quoter is made then
+// if it is not cached yet), has it escape every byte, and watches it.
+// Native escaping stays off when anything is not as expected.
+void trust_quoter(PyObject *globals) {
+    PyObject *factory = entry(globals, "_byte_quoter_factory");
+    PyObject *quoter_class = entry(globals, "_Quoter");
+    if (!factory || !quoter_class || !PyType_Check(quoter_class)) return;
+    Ref slash = Ref::steal(PyBytes_FromStringAndSize("/", 1));
+    Ref getter = Ref::steal(slash ? PyObject_CallOneArg(factory, slash.get()) : nullptr);
+    Ref dict_getitem = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject *>(&PyDict_Type),
+                                                         "__getitem__"));  // a method descriptor
+    if (!getter || !dict_getitem) {
+        PyErr_Clear();
+        return;
+    }
+    // dict.__getitem__ bound to a _Quoter: it reads the dictionary, and
+    // anything of the _Quoter's class only for a missing byte.
+    if (!PyCFunction_CheckExact(getter.get()) ||
+        Py_TYPE(dict_getitem.get()) != &PyMethodDescr_Type ||
+        reinterpret_cast<PyCFunctionObject *>(getter.get())->m_ml !=
+            reinterpret_cast<PyMethodDescrObject *>(dict_getitem.get())->d_method) {
+        return;
+    }
+    PyObject *instance = PyCFunction_GET_SELF(getter.get());
+    if (!instance || !Py_IS_TYPE(instance, reinterpret_cast<PyTypeObject *>(quoter_class))) return;
+    for (int b = 0; b < 256; ++b) {
+        Ref number = Ref::steal(PyLong_FromLong(b));
+        Ref escape = Ref::steal(number ? PyObject_CallOneArg(getter.get(), number.get()) : nullptr);
+        if (!escape) {
+            PyErr_Clear();
+            return;
+        }
+    }
+    if (PyDict_GET_SIZE(instance) != 256) return;
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(instance, &pos, &key, &value)) {
+        if (!is_standard_escape(key, value)) return;
+    }
+    PyObject *cache = lru_cache_dict(factory, getter.get());
+    if (!cache || !support::listen_to_dict(cache, on_quoter_cache_event, nullptr)) return;
+    if (!support::listen_to_dict(instance, on_quoter_event, nullptr)) {
+        support::stop_listening(cache, on_quoter_cache_event, nullptr);
+        return;
+    }
+    quoter_getter = getter.release();
+    stdlib_watch::trust(kQuoteEscapes);
+}
+
 }  // namespace
 
 void trust_url_quoting() {
@@ -136,6 +262,7 @@ void trust_url_quoting() {
     watch_module_code(globals, users);
     watch_builtins(users);
     stdlib_watch::trust(users);
+    if (users & kQuote) trust_quoter(globals);
 }
 
 // ---- parsedate_to_datetime -------------------------------------------------------------

@@ -46,6 +46,7 @@ void recompute() {
     }
     const unsigned on = trusted & ~off;
     standard.quote = on & kQuote;
+    standard.quote_escapes = (on & kQuote) && (on & kQuoteEscapes);
     standard.unquote = on & kUnquote;
     standard.parsedate = on & kParse;
     standard.strftime = on & kStrftime;

@@ -12,8 +12,9 @@
 
 namespace velmora::cookies::stdlib_watch {
 
-// The fast paths, as bits of a set of users.
-enum Path : unsigned { kQuote = 1, kUnquote = 2, kParse = 4, kStrftime = 8 };
+// The fast paths, as bits of a set of users. kQuoteEscapes: the native
+// quote of a text with a byte to escape (on only with kQuote).
+enum Path : unsigned { kQuote = 1, kUnquote = 2, kParse = 4, kStrftime = 8, kQuoteEscapes = 16 };
 
 // The users passed their checks at import: they run while no watch of theirs
 // has seen a change.

@@ -170,7 +170,7 @@ bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *fi
     if (!quote) return false;
     out.text = Ref::steal(cookie_attribute(cookie, name, field));
     if (!out.text) return false;
-    if (native && PyUnicode_CheckExact(out.text.get()) && quote_keeps_every_byte(out.text.get())) {
+    if (native && PyUnicode_CheckExact(out.text.get()) && quote_may_stand_in(out.text.get())) {
         return utf8_of(out.text.get(), out.utf8);
     }
     Ref quoted = Ref::steal(PyObject_CallOneArg(quote.get(), out.text.get()));
@@ -184,7 +184,7 @@ bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *fi
 inline bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
     if (Py_IS_TYPE(as_object(cookie), &Cookie_type) && PyUnicode_CheckExact(field) &&
         standard.quote && frame.names.peek(*slots.quote) == bound.quote &&
-        quote_keeps_every_byte(field)) {
+        quote_may_stand_in(field)) {
         out.text = Ref::borrow(field);
         return utf8_of(field, out.utf8);
     }
