@@ -18,6 +18,7 @@ row starts from a process whose fast paths are on; the other rows run here and
 check that the fast path is taken again once the state is restored.
 """
 
+import ast
 import builtins
 import copy
 import datetime
@@ -61,7 +62,7 @@ NS = vars(cookies)
 BUILTINS = vars(builtins)
 MISSING = object()
 _NameError, _TypeError, _BaseException = NameError, TypeError, BaseException
-_datetime_type = datetime.datetime
+_isinstance, _type, _datetime_type = isinstance, type, datetime.datetime
 
 
 def lookup(name):
@@ -96,8 +97,8 @@ def parse_velmora(text):
 
 def date_standard(text):
     naive = lookup("parsedate_to_datetime")(text).replace(tzinfo=None)
-    if naive is not None and not isinstance(naive, _datetime_type):
-        raise _TypeError(f"Cannot convert {type(naive).__name__} to datetime.datetime")
+    if naive is not None and not _isinstance(naive, _datetime_type):
+        raise _TypeError(f"Cannot convert {_type(naive).__name__} to datetime.datetime")
     return naive
 
 
@@ -130,11 +131,16 @@ CALLER = calling_code(builtins)
 
 
 class FastPath:
-    def __init__(self, name, velmora, standard, inputs):
-        self.name = name
-        self.velmora, self.standard, self.inputs = velmora, standard, inputs
-        function = FAST_PATHS[name]["standard"]
-        self.code = None if name == "strftime" else resolve(function).__code__
+    """A fast path's two sides, called alike on the inputs it accepts."""
+
+    def __init__(self, name, velmora, standard):
+        self.velmora, self.standard = velmora, standard
+        self.inputs = FAST_PATHS[name]["inputs"]
+        self.code = None  # the standard function's code, where it is Python
+        if name == "strftime":
+            self.inputs = [strftime_value(fields) for fields in self.inputs]
+        else:
+            self.code = resolve(FAST_PATHS[name]["standard"]).__code__
 
     def calls(self, caller=None):
         velmora, standard = self.velmora, self.standard
@@ -183,13 +189,10 @@ def allocated(function, argument):
 
 
 PATHS = {
-    "quote": FastPath("quote", write_velmora, write_standard, FAST_PATHS["quote"]["inputs"]),
-    "unquote": FastPath("unquote", parse_velmora, parse_standard,
-                        FAST_PATHS["unquote"]["inputs"]),
-    "parsedate": FastPath("parsedate", date_velmora, date_standard,
-                          FAST_PATHS["parsedate"]["inputs"]),
-    "strftime": FastPath("strftime", CALLER["velmora"], CALLER["standard"],
-                         [strftime_value(f) for f in FAST_PATHS["strftime"]["inputs"]]),
+    "quote": FastPath("quote", write_velmora, write_standard),
+    "unquote": FastPath("unquote", parse_velmora, parse_standard),
+    "parsedate": FastPath("parsedate", date_velmora, date_standard),
+    "strftime": FastPath("strftime", CALLER["velmora"], CALLER["standard"]),
 }
 
 
@@ -346,9 +349,15 @@ class Row:
         self.id = f"{path}:{self.dependency}:{state}"
 
 
+def space_of(ns):
+    """A namespace by its path; the calling code's builtins are, for code
+    that has none of its own, the builtins' namespace."""
+    return BUILTINS if ns == "calling code" else namespace(ns)
+
+
 def entry_rows(path, ns, key, forked):
     def space():
-        return namespace(ns) if ns != "calling code" else BUILTINS
+        return space_of(ns)
 
     def bind(make):
         def apply():
@@ -372,7 +381,7 @@ def entry_rows(path, ns, key, forked):
         return apply
 
     dependency = f"{ns}.{key}"
-    yield Row(path, dependency, "copy", bind(lambda v, k: equivalent(v)), forked)
+    yield Row(path, dependency, "copy", bind(equivalent), forked)
     yield Row(path, dependency, "other", bind(different), forked)
     yield Row(path, dependency, "deleted", delete, forked)
     yield Row(path, dependency, "equal-key", through(equal_key), forked)
@@ -389,7 +398,7 @@ def shadow_rows(path, dotted):
 
 def cleared_row(path, ns):
     def apply():
-        space = namespace(ns) if ns != "calling code" else BUILTINS
+        space = space_of(ns)
         saved = dict(space)
         space.clear()
 
@@ -459,16 +468,15 @@ def function_rows(path, where):
 
 
 def table_rows(path, where, keys):
-    import ast
-
     def table():
         return standard_reads.resolve_table(where)
 
-    def item(key, make):
+    def item(key, make_key=lambda key: key):
+        """The item set to a different value, through the key or another."""
         def apply():
             t = table()
             old = t[key]
-            t[key] = make(old)
+            t[make_key(key)] = different(old)
             return lambda: t.__setitem__(key, old)
         return apply
 
@@ -482,14 +490,6 @@ def table_rows(path, where, keys):
                 t.clear()
                 t.update(saved) if isinstance(t, dict) else t.extend(saved)
             return undo
-        return apply
-
-    def keyed(key, make_key):
-        def apply():
-            t = table()
-            old = t[key]
-            t[make_key(key)] = different(old)
-            return lambda: t.__setitem__(key, old)
         return apply
 
     def deleted(key):
@@ -515,11 +515,11 @@ def table_rows(path, where, keys):
         if is_dict and key not in table():  # looked up, not there
             yield Row(path, dependency, "added", added(key))
             continue
-        yield Row(path, dependency, "changed", item(key, different), cache)
+        yield Row(path, dependency, "changed", item(key), cache)
         if is_dict:
             yield Row(path, dependency, "deleted", deleted(key), cache)
-            yield Row(path, dependency, "equal-key", keyed(key, equal_key), cache)
-            yield Row(path, dependency, "subclass-key", keyed(key, subclass_key), True)
+            yield Row(path, dependency, "equal-key", item(key, equal_key), cache)
+            yield Row(path, dependency, "subclass-key", item(key, subclass_key), True)
     if not is_dict:
         yield Row(path, where, "inserted-first", whole(lambda t: t.insert(0, different(t[0]))))
     yield Row(path, where, "cleared", whole(lambda t: t.clear()), True)
@@ -530,7 +530,6 @@ def table_rows(path, where, keys):
 def renewed_then_changed(where, keys):
     """A cache held across calls dropped by the caches of its module (each
     cache_clear), then the new one that the standard function makes changed."""
-    import ast
 
     def apply():
         module = sys.modules[where.partition(":")[0]]

@@ -55,14 +55,13 @@ bool caller_imports_standard();
 // is known to hold the standard escapes (`standard.quote_escapes`: the
 // _Quoter that functools.lru_cache keeps for safe="/", stdlib_reads.cpp).
 inline bool quote_may_stand_in(PyObject *text) {
-    if (PyUnicode_IS_ASCII(text)) {
-        const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
-        Py_ssize_t i = 0;
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-        while (i < n && detail::kSafeBytes[bytes[i]]) ++i;
-        if (i == n) return true;
+    if (standard.quote_escapes) return true;
+    if (!PyUnicode_IS_ASCII(text)) return false;
+    const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+        if (!detail::kSafeBytes[bytes[i]]) return false;
     }
-    return standard.quote_escapes;
+    return true;
 }
 
 // The cached lookups of the three names (frame.names). Never nullptr after
