@@ -60,8 +60,7 @@ int init_with_checked_message(PyObject *self, int32_t status, PyObject *message_
 int init_with_status_value(PyObject *self, int32_t status, PyObject *message,
                            PyObject *message_args, bool own_type) {
     if (!support::check_param(http_signature, 1, message)) return -1;
-    Ref base_args =
-        message_args ? Ref::borrow(message_args) : Ref::steal(support::message_tuple(message));
+    Ref base_args = message_args ? Ref::borrow(message_args) : Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     return init_with_checked_message(self, status, base_args.get(), own_type);
 }

@@ -90,6 +90,8 @@ public:
 
     int bind_tuple(const Signature &sig, PyObject *args, PyObject *kwds) {
         if (!fits(sig)) return -1;
+        // Positional arguments alone, as many as the signature takes: they
+        // are borrowed from the caller's tuple (see above).
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         if ((!kwds || PyDict_GET_SIZE(kwds) == 0) && nargs >= sig.nrequired &&
             nargs <= sig.nparams) {

@@ -140,7 +140,7 @@ int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args) {
 int init_next_with_message(PyTypeObject *cls, PyObject *self, const Signature &sig,
                            Py_ssize_t index, PyObject *message) {
     if (!check_param(sig, index, message)) return -1;
-    Ref base_args = Ref::steal(message_tuple(message));
+    Ref base_args = Ref::steal(PyTuple_Pack(1, message));
     if (!base_args) return -1;
     return call_next_init(cls, self, base_args.get());
 }

@@ -12,14 +12,6 @@ namespace velmora::support {
 // exception set.
 int call_next_init(PyTypeObject *cls, PyObject *self, PyObject *args);
 
-// (message,), the arguments of the exception base's __init__, as a new
-// reference, or nullptr with an exception set.
-inline PyObject *message_tuple(PyObject *message) {
-    PyObject *args = PyTuple_New(1);
-    if (args) PyTuple_SET_ITEM(args, 0, Py_NewRef(message));
-    return args;
-}
-
 // The constructors whose message is the exception's single argument: checks
 // `message` as parameter `index` of `sig`, then runs the __init__ that follows
 // `cls` with (message,). 0, or -1 with an exception set.
