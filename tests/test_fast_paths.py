@@ -19,7 +19,7 @@ from hypothesis import strategies as st
 import velmora.cookies as cookies
 import velmora.exceptions as exc
 from velmora.cookies import Cookie, CookieSameSiteMode, CookieValueExceedsMaximumLength
-from generic_paths import generic_paths
+from generic_paths import either_path, generic_paths  # noqa: F401 - the fixture
 
 try:
     from velmora._velmora_capi_test import write_cookie_for_response
@@ -186,28 +186,37 @@ def test_formatting_honours_a_replaced_time_strftime(monkeypatch):
         b"formatted elsewhere")
 
 
-def _locale_available(name):
-    try:
-        old = locale.setlocale(locale.LC_TIME)
-        locale.setlocale(locale.LC_TIME, name)
-        locale.setlocale(locale.LC_TIME, old)
-        return True
-    except locale.Error:
-        return False
+class OwnFormat(datetime.datetime):
+    def strftime(self, fmt):
+        return "own " + super().strftime(fmt)
 
 
-@pytest.mark.parametrize("name", ["C.UTF-8", "C.utf8", "POSIX"])
-def test_formatting_under_another_time_locale(name):
-    if not _locale_available(name):
-        pytest.skip(f"no {name} locale")
-    value = datetime.datetime(2021, 3, 5, 9, 3, 7)
-    old = locale.setlocale(locale.LC_TIME)
-    try:
-        locale.setlocale(locale.LC_TIME, name)
-        assert cookies.datetime_to_cookie_format(value) == (
-            value.strftime("%a, %d %b %Y %H:%M:%S GMT").encode())
-    finally:
-        locale.setlocale(locale.LC_TIME, old)
+LOCALE_VALUES = [
+    datetime.datetime(2015, 10, 21, 7, 28),  # the native formatter
+    datetime.datetime(2026, 12, 10, tzinfo=datetime.UTC),
+    SubDatetime(2021, 3, 5, 9, 3, 7),  # the rest call strftime
+    datetime.datetime(2024, 7, 29, 12, tzinfo=OneHourDst()),
+    datetime.datetime(999, 5, 1),
+    OwnFormat(2000, 6, 1),  # its own strftime, still called
+]
+
+
+@pytest.mark.parametrize("locale_name", ["POSIX", "C.UTF-8", "de_DE.UTF-8"])
+def test_dates_are_english_under_any_time_locale(process_locale, locale_name, either_path):
+    """Clients read only English names: a process locale must not change them."""
+    expected = [outcome(cookies.datetime_to_cookie_format, v) for v in LOCALE_VALUES]
+    assert expected[0] == ("ok", b"Wed, 21 Oct 2015 07:28:00 GMT")
+    assert expected[-1] == ("ok", b"own Thu, 01 Jun 2000 00:00:00 GMT")
+    with process_locale(locale_name):
+        got = [outcome(cookies.datetime_to_cookie_format, v) for v in LOCALE_VALUES]
+        if write_cookie_for_response is not None:
+            header = write_cookie_for_response(Cookie("a", "b", expires=LOCALE_VALUES[2]))
+            assert header == b"a=b; Expires=" + expected[2][1]
+        assert cookies.datetime_from_cookie_format(got[0][1]) == LOCALE_VALUES[0]
+        # The process keeps its own locale: strftime outside velmora still uses it.
+        october = datetime.datetime(2015, 10, 21).strftime("%b")
+        assert october == ("Okt" if locale_name.startswith("de") else "Oct")
+    assert got == expected
 
 
 # ---- Fixed cases that random draws rarely reach ---------------------------------

@@ -11,26 +11,15 @@
 #include "cookies/functions.hpp"
 #include "cookies/imported_types.hpp"
 #include "cookies/stdlib_bindings.hpp"
+#include "cookies/time_locale.hpp"
 #include "module_support/args.hpp"
 #include "module_support/ref.hpp"
-
-#include <clocale>
-#include <cstring>
-#include <locale.h>
 
 namespace velmora::cookies {
 
 using support::Ref;
 
 namespace {
-
-// strftime writes day and month names in the time locale of the calling
-// thread; the native formatter knows only those of the C locale.
-bool c_time_locale() {
-    if (uselocale(static_cast<locale_t>(nullptr)) != LC_GLOBAL_LOCALE) return false;
-    const char *name = std::setlocale(LC_TIME, nullptr);
-    return name && ((name[0] == 'C' && name[1] == '\0') || std::strcmp(name, "POSIX") == 0);
-}
 
 // parsedate_to_datetime(text).replace(tzinfo=None) for the canonical text:
 // the standard function reads the same fields (skipping the day name
@@ -49,8 +38,9 @@ bool format_natively(PyObject *value, char *out) {
     // value.strftime(template).encode() gives exactly these bytes when the
     // value is a plain datetime whose timetuple() calls no Python code (no
     // tzinfo, or a datetime.timezone, whose dst() is None), with a four-digit
-    // year, under the C time locale, while strftime's import of the time
-    // module and its strftime are the standard ones.
+    // year, while strftime's import of the time module and its strftime are
+    // the standard ones. The time locale does not matter: format_generic
+    // runs strftime under the C time locale too.
     if (!standard.strftime || !Py_IS_TYPE(value, datetime_capi->DateTimeType)) return false;
     PyObject *tzinfo = PyDateTime_DATE_GET_TZINFO(value);
     if (tzinfo != Py_None && !Py_IS_TYPE(tzinfo, Py_TYPE(datetime_capi->TimeZone_UTC))) {
@@ -61,7 +51,7 @@ bool format_natively(PyObject *value, char *out) {
         PyDateTime_GET_DAY(value),         PyDateTime_DATE_GET_HOUR(value),
         PyDateTime_DATE_GET_MINUTE(value), PyDateTime_DATE_GET_SECOND(value)};
     if (fields.year < 1000) return false;  // strftime writes fewer digits
-    if (!c_time_locale() || !caller_imports_standard()) return false;
+    if (!caller_imports_standard()) return false;
     date_text::write(fields, out);
     return true;
 }
@@ -69,8 +59,14 @@ bool format_natively(PyObject *value, char *out) {
 PyObject *format_generic(PyObject *value) {
     // Ordinary method calls, so that subclasses overriding strftime (or str
     // subclasses overriding encode) are honoured. Both results are held.
-    Ref text =
-        Ref::steal(PyObject_CallMethodOneArg(value, constants.strftime, constants.date_template));
+    // Whatever strftime the call reaches writes English names.
+    Ref text;
+    {
+        CTimeLocaleScope c_time;
+        if (!c_time.ok()) return nullptr;
+        text = Ref::steal(
+            PyObject_CallMethodOneArg(value, constants.strftime, constants.date_template));
+    }
     if (!text) return nullptr;
     Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(text.get(), constants.encode));
     if (!encoded) return nullptr;
