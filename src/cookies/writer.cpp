@@ -386,11 +386,13 @@ constexpr FlagParts flag_parts(unsigned index) {
     return out;
 }
 
-constexpr auto kFlagParts = [] {
+constexpr std::array<FlagParts, 16> flag_table() {
     std::array<FlagParts, 16> table{};
     for (unsigned i = 0; i < table.size(); ++i) table[i] = flag_parts(i);
     return table;
-}();
+}
+
+constexpr std::array<FlagParts, 16> kFlagParts = flag_table();
 
 void write_flags(Writer &w, VelmoraCookie *cookie) {
     // STRICT and NONE need Secure, written once; an unknown code writes no
