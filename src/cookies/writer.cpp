@@ -152,7 +152,7 @@ struct Writer {
     void separate() {
         if (parts++ > 0) literal(kSeparator);
     }
-    // A part that is exactly the bytes of `object` (held here), after `prefix`.
+    // The bytes of `object` (held here), after the literal that begins the part.
     void held_bytes(Ref object, const char *check) {
         add(Piece::kBytes,
             {PyBytes_AS_STRING(object.get()),
@@ -330,7 +330,7 @@ void write_max_age(Writer &w, VelmoraCookie *cookie) {
 // ---- 4, 5. Domain and Path --------------------------------------------------------
 
 // b"<prefix>" + text.encode(), for a non-empty str (never percent-encoded).
-// `part` is the prefix after the separator that begins the part.
+// `part` is the literal that begins the part: the separator, then the prefix.
 bool write_some_text(Writer &w, PyObject *field, std::string_view part, const char *attribute) {
     if (PyUnicode_CheckExact(field)) {
         std::string_view utf8;
