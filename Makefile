@@ -43,9 +43,11 @@ $(BENCH_STAMP): $(STAMP) pyproject.toml
 bench: build $(BENCH_STAMP)
 	$(PY) benchmarks/run.py $(BENCH_ARGS)
 
-# A run recorded: benchmarks/results/latest.json and the README's table.
+# A timed run and a callgrind run recorded: benchmarks/results/latest.json,
+# callgrind.json and the README's tables.
 bench-record: build $(BENCH_STAMP)
 	$(PY) benchmarks/run.py --out benchmarks/results $(BENCH_ARGS)
+	$(PY) benchmarks/run.py --callgrind --out benchmarks/results
 	$(PY) benchmarks/readme_table.py
 
 # Release wheels in dist/: built without the test-only modules, repaired to

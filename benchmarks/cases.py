@@ -20,10 +20,11 @@ from pathlib import Path
 REPO_ROOT = Path(__file__).resolve().parent.parent
 
 # Set by callgrind.py for its children, each of which runs a single case: a
-# case may then change module state for good in its setup, and C loops run
-# CALLGRIND_INNER operations per statement.
+# case may then change module state for good in its setup.
 ISOLATED_ENV = "VELMORA_BENCH_ISOLATED"
-CALLGRIND_INNER = 100
+# Operations per statement of the cases run in a C loop: the Python call into
+# the loop is shared by that many operations, timed or counted.
+NATIVE_INNER = 100
 
 
 def isolated() -> bool:
@@ -72,8 +73,8 @@ class Case:
     setup: Callable[[], Prepared]
     note: str = ""
     size: int = 0  # bytes of input, for the per-byte figures
-    # Operations per statement when counted under callgrind (a C loop run
-    # from one statement); the count is divided by it. Timed, it is one.
+    # Operations per statement (a C loop run from one statement); times and
+    # counts are divided by it.
     inner: int = 1
 
 
@@ -409,58 +410,61 @@ class PlainHTTPException(Exception):
         super().__init__(message)
 
 
-def _exception_case(ctor: str, cls_name: str, cls, check) -> Prepared:
+def _exception_case(ctor: str, cls_name: str, cls, check, raised: bool) -> Prepared:
+    """The constructor call alone (`raised` false), or the instance raised and caught."""
     ns = {cls_name: cls}
     checked(ctor, ns, check)
-    return Prepared(raise_catch(ctor, cls_name), ns)
+    return Prepared(raise_catch(ctor, cls_name) if raised else ctor, ns)
 
 
 def _status(expected_status: int, expected_text: str, attr: str = "status"):
     return lambda e: getattr(e, attr, None) == expected_status and expected_text in str(e)
 
 
-def _exc_velmora(ctor: str) -> Callable[[], Prepared]:
+def _exc_velmora(ctor: str, raised: bool) -> Callable[[], Prepared]:
     cls_name = ctor.partition("(")[0]
 
     def setup() -> Prepared:
         (cls,) = velmora_names("velmora.exceptions", cls_name)
         text = "Not found" if cls_name == "NotFound" else "x"
-        return _exception_case(ctor, cls_name, cls, _status(404, text))
+        return _exception_case(ctor, cls_name, cls, _status(404, text), raised)
 
     return setup
 
 
-def _exc_werkzeug(ctor: str) -> Callable[[], Prepared]:
+def _exc_werkzeug(ctor: str, raised: bool) -> Callable[[], Prepared]:
     def setup() -> Prepared:
         (cls,) = peer_names("werkzeug.exceptions", "NotFound")
         text = "Not Found" if ctor == "NotFound()" else "x"
-        return _exception_case(ctor, "NotFound", cls, _status(404, text, "code"))
+        return _exception_case(ctor, "NotFound", cls, _status(404, text, "code"), raised)
 
     return setup
 
 
-def _exc_starlette(ctor: str) -> Callable[[], Prepared]:
+def _exc_starlette(ctor: str, raised: bool) -> Callable[[], Prepared]:
     def setup() -> Prepared:
         (cls,) = peer_names("starlette.exceptions", "HTTPException")
         text = "Not Found" if ctor == "HTTPException(404)" else "x"
-        return _exception_case(ctor, "HTTPException", cls, _status(404, text, "status_code"))
+        check = _status(404, text, "status_code")
+        return _exception_case(ctor, "HTTPException", cls, check, raised)
 
     return setup
 
 
-def _exc_plain(ctor: str) -> Callable[[], Prepared]:
+def _exc_plain(ctor: str, raised: bool) -> Callable[[], Prepared]:
     cls_name = ctor.partition("(")[0]
     cls = PlainNotFound if cls_name == "NotFound" else PlainHTTPException
 
     def setup() -> Prepared:
         text = "Not found" if cls_name == "NotFound" else "x"
-        return _exception_case(ctor, cls_name, cls, _status(404, text))
+        return _exception_case(ctor, cls_name, cls, _status(404, text), raised)
 
     return setup
 
 
-def _exception_floor() -> Prepared:
-    return _exception_case("Exception('x')", "Exception", Exception, lambda e: e.args == ("x",))
+def _exception_floor(raised: bool) -> Callable[[], Prepared]:
+    return lambda: _exception_case("Exception('x')", "Exception", Exception,
+                                   lambda e: e.args == ("x",), raised)
 
 
 # --- as specified, without fast paths -------------------------------------
@@ -540,28 +544,26 @@ GENERIC_LABEL = "velmora as specified, without fast paths"
 # --- native entries -------------------------------------------------------
 #
 # Other native modules call the table __pyx_capi__ from C. These cases run
-# the entry in a C loop of the test-only module (one operation per statement
-# when timed, CALLGRIND_INNER under callgrind), against floors run the same
-# way: the Cookie type called with the fields the parser finds, and one
-# bytes object built from the parts the writer joins.
+# the entry in a C loop of the test-only module (NATIVE_INNER operations per
+# statement, timed and counted alike), against floors run the same way: the
+# Cookie type called with the fields the parser finds, and one bytes object
+# built from the parts the writer joins.
 
 FULL_FIELDS = ("id", "a3fWa", EXPIRES, "intranet", "/app", True, True, 3600)
 FULL_PARTS = tuple(
     part for piece in FULL_WRITTEN.split(b"; ") for part in (piece, b"; "))[:-1]
 
 
-def _native_loop(function: str, *args, check=None) -> Callable[[], Prepared]:
+def _native_loop(function: str, *args) -> Callable[[], Prepared]:
     def setup() -> Prepared:
         module = capi_test_module()
         try:
             loop = getattr(module, function)
         except AttributeError as e:
             raise NotBuilt(str(e)) from None
-        count = CALLGRIND_INNER if isolated() else 1
-        ns = {"loop": loop, "args": args, "count": count}
         resolved = [a() if callable(a) and not isinstance(a, type) else a for a in args]
-        ns["args"] = tuple(resolved)
-        return checked(f"loop(*args, {count})", ns, lambda r: r is None)
+        ns = {"loop": loop, "args": tuple(resolved)}
+        return checked(f"loop(*args, {NATIVE_INNER})", ns, lambda r: r is None)
 
     return setup
 
@@ -645,23 +647,27 @@ GROUPS = (
             Subject("floor", "floor", None),
         ),
         "Each row runs the native entry of `__pyx_capi__` in a C loop of the test-only"
-        " module, as the framework's other native modules call it; timed, one statement is"
-        " one operation (so the Python call into the loop is included), counted under"
-        " callgrind, one statement runs the loop 100 times. The floors are C loops too:"
-        " the Cookie type called with the fields the parser finds, and one bytes object"
-        " built from the parts the writer joins.",
+        " module, as the framework's other native modules call it: one Python call runs"
+        f" {NATIVE_INNER} operations, and the figure is per operation. The floors are C"
+        " loops too: the Cookie type called with the fields the parser finds, and one"
+        " bytes object built from the parts the writer joins.",
     ),
     Group(
         "exceptions",
-        "HTTP exceptions: constructed, raised and caught",
+        "HTTP exceptions: constructed; raised and caught",
         (
-            Subject("notfound", "NotFound()", "exceptions/floor/exception"),
-            Subject("http404", "HTTPException(404, 'x')", "exceptions/floor/exception"),
+            Subject("new-notfound", "NotFound() constructed", "exceptions/floor/new-exception"),
+            Subject("new-http404", "HTTPException(404, 'x') constructed",
+                    "exceptions/floor/new-exception"),
+            Subject("notfound", "NotFound() raised and caught", "exceptions/floor/exception"),
+            Subject("http404", "HTTPException(404, 'x') raised and caught",
+                    "exceptions/floor/exception"),
             Subject("floor", "floor", None),
         ),
-        "Each row raises the instance and catches it by its own class. Werkzeug has no"
-        " status parameter: its `HTTPException(404, 'x')` row is `NotFound('x')`. The plain"
-        " classes set `status` in `__init__` and call `super().__init__`.",
+        "The constructed rows call the constructor and drop the instance; the raised rows"
+        " raise it and catch it by its own class. Werkzeug has no status parameter: its"
+        " `HTTPException(404, 'x')` row is `NotFound('x')`. The plain classes set `status`"
+        " in `__init__` and call `super().__init__`.",
     ),
 )
 
@@ -729,7 +735,7 @@ def all_cases() -> list[Case]:
 
     def native(subject, impl, label, role, setup):
         return Case(f"native/{subject}/{impl}", "native", subject, label, role, setup,
-                    inner=CALLGRIND_INNER)
+                    inner=NATIVE_INNER)
 
     cases += [
         native("parse-ab", "velmora", "velmora parse_cookie, native entry", VELMORA,
@@ -758,17 +764,23 @@ def all_cases() -> list[Case]:
         ("notfound", "NotFound()", "HTTPException(404)", "NotFound()"),
         ("http404", "HTTPException(404, 'x')", "HTTPException(404, 'x')", "NotFound('x')"),
     ):
-        cases += [
-            _case("exceptions", key, "velmora", f"velmora {ctor}", VELMORA, _exc_velmora(ctor)),
-            _case("exceptions", key, "werkzeug", f"werkzeug {werkzeug_ctor}", PEER,
-                  _exc_werkzeug(werkzeug_ctor)),
-            _case("exceptions", key, "starlette", f"starlette {starlette_ctor}", PEER,
-                  _exc_starlette(starlette_ctor)),
-            _case("exceptions", key, "plain", f"plain Python {ctor}", PEER, _exc_plain(ctor)),
-        ]
-    cases.append(
-        _case("exceptions", "floor", "exception", "Exception('x')", FLOOR, _exception_floor)
-    )
+        for subject, raised in ((f"new-{key}", False), (key, True)):
+            cases += [
+                _case("exceptions", subject, "velmora", f"velmora {ctor}", VELMORA,
+                      _exc_velmora(ctor, raised)),
+                _case("exceptions", subject, "werkzeug", f"werkzeug {werkzeug_ctor}", PEER,
+                      _exc_werkzeug(werkzeug_ctor, raised)),
+                _case("exceptions", subject, "starlette", f"starlette {starlette_ctor}", PEER,
+                      _exc_starlette(starlette_ctor, raised)),
+                _case("exceptions", subject, "plain", f"plain Python {ctor}", PEER,
+                      _exc_plain(ctor, raised)),
+            ]
+    cases += [
+        _case("exceptions", "floor", "new-exception", "Exception('x') constructed", FLOOR,
+              _exception_floor(False)),
+        _case("exceptions", "floor", "exception", "Exception('x') raised and caught", FLOOR,
+              _exception_floor(True)),
+    ]
     return cases
 
 

@@ -25,8 +25,11 @@ class Outcome:
     reason: str = ""  # short text for the tables ("not built", ...)
     detail: str = ""  # the full error, for the JSON record
     info: str = ""
-    number: int = 0  # operations per repeat
+    number: int = 0  # statements per repeat (each runs case.inner operations)
     samples_ns: list[float] = dataclasses.field(default_factory=list)
+    # Counted under callgrind: the timing loop's share per operation, taken off
+    # the samples.
+    loop_share: float | None = None
 
     @property
     def ok(self) -> bool:
@@ -114,7 +117,7 @@ def measure(cases: list[Case], *, rounds: int, repeat_s: float, seed: int = 1,
             except Exception as e:
                 outcome.fail(f"error: {type(e).__name__}", f"{type(e).__name__}: {e}")
                 continue
-            outcome.samples_ns.append(elapsed / outcome.number * 1e9)
+            outcome.samples_ns.append(elapsed / outcome.number / outcome.case.inner * 1e9)
         if progress and rounds >= 10 and (done + 1) % max(1, rounds // 5) == 0:
             print(f"  round {done + 1}/{rounds} ({time.monotonic() - started:.0f} s)",
                   file=sys.stderr, flush=True)

@@ -1,6 +1,7 @@
 """Markdown tables, the JSON record and the machine description of a run."""
 
 import datetime
+import hashlib
 import importlib.metadata
 import json
 import os
@@ -156,6 +157,24 @@ def outcome_record(o: Outcome, ratio: dict | None = None) -> dict:
     if ratio:
         record.update(ratio)
     return record
+
+
+BENCHMARKS = REPO_ROOT / "benchmarks"
+RECORDS = BENCHMARKS / "results"
+
+
+def sources_digest() -> str:
+    """SHA-256 of the benchmark's own code (the .py files under benchmarks/, the
+    records left out), stored with each run: a record whose digest differs from
+    the tree's was made by other benchmark code."""
+    digest = hashlib.sha256()
+    for path in sorted(BENCHMARKS.rglob("*.py")):
+        if RECORDS in path.parents:
+            continue
+        data = path.read_bytes()
+        digest.update(f"{path.relative_to(BENCHMARKS).as_posix()}\0{len(data)}\0".encode())
+        digest.update(data)
+    return digest.hexdigest()
 
 
 def write_json(path: Path, data: dict) -> None:

@@ -49,6 +49,17 @@ def test_writes(kwargs, expected, either_path):
     assert write(Cookie(**kwargs)) == expected
 
 
+@pytest.mark.parametrize("http_only, secure, same_site", [
+    (h, s, m) for h in (False, True) for s in (False, True) for m in M])
+def test_flags_in_every_combination(http_only, secure, same_site, either_path):
+    parts = ["a=b", "Max-Age=1"] + ["HttpOnly"] * http_only
+    parts += ["Secure"] * (secure or same_site in (M.STRICT, M.NONE))
+    parts += {M.LAX: ["SameSite=Lax"], M.STRICT: ["SameSite=Strict"],
+              M.NONE: ["SameSite=None"]}.get(same_site, [])
+    cookie = Cookie("a", "b", http_only=http_only, secure=secure, max_age=1, same_site=same_site)
+    assert write(cookie) == "; ".join(parts).encode()
+
+
 def test_unnamed_same_site_code_writes_no_same_site():
     cookie = Cookie("a", "b")
     cookie.__setstate__(("a", "b", None, None, False, -1, None, 7, False))
@@ -102,6 +113,27 @@ def test_quote_error_is_the_standard_functions():
         quote(None)
     with pytest.raises(TypeError) as info:
         write(Cookie("a", None))
+    assert str(info.value) == str(expected.value)
+
+
+class NoBuffer:
+    """Kept by + on either side, and joined by nothing: it has no buffer."""
+
+    def __add__(self, other):
+        return self
+
+    __radd__ = __add__
+
+    def encode(self):
+        return self
+
+
+def test_part_without_buffer_fails_as_bytes_join_does(monkeypatch):
+    with pytest.raises(TypeError) as expected:
+        b"; ".join([NoBuffer(), b"Max-Age=1"])
+    monkeypatch.setattr(cookies, "quote", lambda text: NoBuffer())
+    with pytest.raises(TypeError) as info:
+        write(Cookie("a", "b", max_age=1))
     assert str(info.value) == str(expected.value)
 
 

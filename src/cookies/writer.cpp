@@ -8,6 +8,9 @@
 #include "module_support/ref.hpp"
 #include "module_support/truth.hpp"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -16,8 +19,6 @@ namespace velmora::cookies {
 using support::Ref;
 
 namespace {
-
-constexpr std::string_view kSeparator = "; ";
 
 // Cookie attributes as exact-type code reads them: the properties of Cookie
 // itself return the fields, so only subclasses need the attribute lookup.
@@ -92,63 +93,81 @@ char *decimal_text(uint64_t value, char *end) {
     return at;
 }
 
+// The parts of the header value, joined by "; ".
+constexpr std::string_view kSeparator = "; ";
+constexpr std::string_view kExpires = "; Expires=";
+constexpr std::string_view kMaxAge = "; Max-Age=";
+
 // One piece of the header value. The writer first runs every step of the
 // documented algorithm, recording pieces; then it sizes the one bytes object
 // of the result and writes the pieces into it. A piece is a literal, the
 // bytes an object holds, the percent-encoding of a text (done here, when the
 // standard quote may be stood in for), or an object joined through its
-// buffer, as b"; ".join would.
+// buffer, as b"; ".join would. The separators are written as the literals
+// that begin every part but the first.
 struct Piece {
     enum Kind : unsigned char { kBytes, kQuoted, kBuffer };
     Kind kind;
-    bool starts_part;        // the separator comes before it (but the first)
-    std::string_view bytes;  // kBytes: the bytes; kQuoted: the UTF-8 text to encode
-    std::size_t size;        // kQuoted: the size of its encoding
-    PyObject *owner;         // strong, or nullptr: holds `bytes`, or is the kBuffer object
-    const char *check;       // named when its bytes hold a control byte, or nullptr
+    const char *check;   // named when its bytes hold a control byte, or nullptr
+    const char *data;    // kBytes: the bytes; kQuoted: the UTF-8 text to encode
+    std::size_t length;  // of `data`
+    std::size_t size;    // bytes it writes: `length`, or the size of the encoding (kQuoted)
+    PyObject *object;    // kBuffer: the object joined through its buffer
+    std::size_t part;    // kBuffer: its place among the parts, for the join's error
 };
 
 // The pieces stay uninitialised until added: most cookies use a few.
 struct Writer {
     static constexpr int kMaxPieces = 16;
     Piece pieces[kMaxPieces];
+    PyObject *held[kMaxPieces];  // what the pieces' bytes belong to, owned here
     int count = 0;
+    int held_count = 0;
+    std::size_t parts = 0;  // parts begun
     bool has_buffers = false;
-    char date[date_text::kLength];
-    char max_age[24];
+    char expires[kExpires.size() + date_text::kLength];
+    char max_age[kMaxAge.size() + 20];
 
     Writer() {}
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
     ~Writer() {
-        for (int i = 0; i < count; ++i) Py_XDECREF(pieces[i].owner);
+        for (int i = 0; i < held_count; ++i) Py_DECREF(held[i]);
     }
 
-    // `owner` is stolen.
-    Piece &add(bool starts_part, Piece::Kind kind, std::string_view bytes, PyObject *owner,
-               const char *check) {
+    // Takes over a reference (which may be nullptr).
+    void hold(PyObject *owner) {
+        if (owner) held[held_count++] = owner;
+    }
+    Piece &add(Piece::Kind kind, std::string_view bytes, const char *check) {
         Piece &p = pieces[count++];
         p.kind = kind;
-        p.starts_part = starts_part;
-        p.bytes = bytes;
-        p.size = bytes.size();
-        p.owner = owner;
         p.check = check;
-        if (kind == Piece::kBuffer) has_buffers = true;
+        p.data = bytes.data();
+        p.length = p.size = bytes.size();
         return p;
     }
-    void literal(std::string_view text, bool starts_part) {
-        add(starts_part, Piece::kBytes, text, nullptr, nullptr);
+    void literal(std::string_view text) { add(Piece::kBytes, text, nullptr); }
+    // Begins a part that no literal begins: the separator comes first.
+    void separate() {
+        if (parts++ > 0) literal(kSeparator);
     }
-    // A part that is exactly the bytes of `object` (held here).
-    void held_bytes(Ref object, bool starts_part, const char *check) {
-        std::string_view bytes{PyBytes_AS_STRING(object.get()),
-                               static_cast<std::size_t>(PyBytes_GET_SIZE(object.get()))};
-        add(starts_part, Piece::kBytes, bytes, object.release(), check);
+    // The bytes of `object` (held here), after the literal that begins the part.
+    void held_bytes(Ref object, const char *check) {
+        add(Piece::kBytes,
+            {PyBytes_AS_STRING(object.get()),
+             static_cast<std::size_t>(PyBytes_GET_SIZE(object.get()))},
+            check);
+        hold(object.release());
     }
-    // An object joined through its buffer, as b"; ".join takes it.
-    void buffer(Ref object, bool starts_part, const char *check) {
-        add(starts_part, Piece::kBuffer, {}, object.release(), check);
+    // A whole part: an object joined through its buffer, as b"; ".join takes it.
+    void buffer(Ref object, const char *check) {
+        separate();
+        Piece &p = add(Piece::kBuffer, {}, check);
+        p.object = object.get();
+        p.part = parts - 1;
+        has_buffers = true;
+        hold(object.release());
     }
 };
 
@@ -179,12 +198,17 @@ bool quote_attribute_generic(VelmoraCookie *cookie, PyObject *name, PyObject *fi
     return static_cast<bool>(out.encoded);
 }
 
-// An exact Cookie reads its field without running code, so when the cached
+// An exact Cookie reads its fields without running code, so when the cached
 // lookup finds the standard quote, the lookup and the read are made here.
-inline bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field, Quoted &out) {
-    if (Py_IS_TYPE(as_object(cookie), &Cookie_type) && PyUnicode_CheckExact(field) &&
-        standard.quote && frame.names.peek(*slots.quote) == bound.quote &&
-        quote_may_stand_in(field)) {
+inline bool standard_quote_for(VelmoraCookie *cookie) {
+    return Py_IS_TYPE(as_object(cookie), &Cookie_type) && standard.quote &&
+           frame.names.peek(*slots.quote) == bound.quote;
+}
+
+// `standard_quote`: what standard_quote_for(cookie) gives at this point.
+inline bool quote_attribute(VelmoraCookie *cookie, PyObject *name, PyObject *field,
+                            bool standard_quote, Quoted &out) {
+    if (standard_quote && PyUnicode_CheckExact(field) && quote_may_stand_in(field)) {
         out.text = Ref::borrow(field);
         return utf8_of(field, out.utf8);
     }
@@ -204,23 +228,28 @@ PyObject *quoted_bytes(const Quoted &q) {
     return result;
 }
 
-void add_quoted(Writer &w, Quoted &q, bool starts_part, const char *check) {
+void add_quoted(Writer &w, Quoted &q, const char *check) {
     if (is_native(q)) {
         // Nothing to escape (the usual name and value): copied as it is.
         const std::size_t size = quoted_size(q.utf8);
-        Piece &p = w.add(starts_part, size == q.utf8.size() ? Piece::kBytes : Piece::kQuoted,
-                         q.utf8, q.text.release(), nullptr);
+        Piece &p = w.add(size == q.utf8.size() ? Piece::kBytes : Piece::kQuoted, q.utf8, nullptr);
         p.size = size;
+        w.hold(q.text.release());
         return;
     }
-    w.held_bytes(std::move(q.encoded), starts_part, check);
+    w.held_bytes(std::move(q.encoded), check);
 }
 
 // quote(name).encode() + b"=", then quote(value).encode() and +: the value
-// is quoted only once the name's result has taken b"=".
+// is quoted only once the name's result has taken b"=". The first part.
 bool write_pair(Writer &w, VelmoraCookie *cookie) {
     Quoted name;
-    if (!quote_attribute(cookie, constants.name, cookie->_name, name)) return false;
+    bool standard_quote = standard_quote_for(cookie);
+    // Read and quoted in place, the name runs no code: the lookup made for it
+    // then holds for the value too.
+    const bool name_in_place =
+        standard_quote && PyUnicode_CheckExact(cookie->_name) && quote_may_stand_in(cookie->_name);
+    if (!quote_attribute(cookie, constants.name, cookie->_name, standard_quote, name)) return false;
     const bool name_plain = is_native(name) || PyBytes_CheckExact(name.encoded.get());
     Ref head;  // name + b"=", when the name's result is not plain bytes
     if (!name_plain) {
@@ -229,14 +258,18 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
         head = Ref::steal(PyNumber_Add(name.encoded.get(), equals.get()));
         if (!head) return false;
     }
+    if (!name_in_place) standard_quote = standard_quote_for(cookie);
     Quoted value;
-    if (!quote_attribute(cookie, constants.value, cookie->_value, value)) return false;
+    if (!quote_attribute(cookie, constants.value, cookie->_value, standard_quote, value)) {
+        return false;
+    }
     const bool value_plain = is_native(value) || PyBytes_CheckExact(value.encoded.get());
     if (name_plain && value_plain) {
         // bytes + bytes: nothing to call, so the pieces go straight into the result.
-        add_quoted(w, name, true, "name");
-        w.literal("=", false);
-        add_quoted(w, value, false, "value");
+        w.parts = 1;
+        add_quoted(w, name, "name");
+        w.literal("=");
+        add_quoted(w, value, "value");
         return true;
     }
     if (name_plain) {
@@ -251,7 +284,7 @@ bool write_pair(Writer &w, VelmoraCookie *cookie) {
     if (!value_bytes) return false;
     Ref whole = Ref::steal(PyNumber_Add(head.get(), value_bytes.get()));
     if (!whole) return false;
-    w.buffer(std::move(whole), true, "name or value");
+    w.buffer(std::move(whole), "name or value");
     return true;
 }
 
@@ -263,9 +296,10 @@ bool write_expires(Writer &w, VelmoraCookie *cookie) {
     Ref expires = Ref::borrow(cookie->expires);
     int truth = support::is_true(expires.get());
     if (truth <= 0) return truth == 0;
-    if (datetime_capi && format_natively(expires.get(), w.date)) {
-        w.literal("Expires=", true);
-        w.literal({w.date, date_text::kLength}, false);
+    if (datetime_capi && format_natively(expires.get(), w.expires + kExpires.size())) {
+        kExpires.copy(w.expires, kExpires.size());
+        w.literal({w.expires, sizeof w.expires});
+        ++w.parts;
         return true;
     }
     Ref date = Ref::steal(format_generic(expires.get()));
@@ -276,11 +310,12 @@ bool write_expires(Writer &w, VelmoraCookie *cookie) {
         if (!literal) return false;
         Ref joined = Ref::steal(PyNumber_Add(literal.get(), date.get()));
         if (!joined) return false;
-        w.buffer(std::move(joined), true, "expires");
+        w.buffer(std::move(joined), "expires");
         return true;
     }
-    w.literal("Expires=", true);
-    w.held_bytes(std::move(date), false, "expires");
+    w.literal(kExpires);
+    ++w.parts;
+    w.held_bytes(std::move(date), "expires");
     return true;
 }
 
@@ -289,64 +324,92 @@ bool write_expires(Writer &w, VelmoraCookie *cookie) {
 void write_max_age(Writer &w, VelmoraCookie *cookie) {
     if (cookie->max_age < 0) return;
     char *end = w.max_age + sizeof w.max_age;
-    char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end);
-    w.literal("Max-Age=", true);
-    w.literal({start, static_cast<std::size_t>(end - start)}, false);
+    char *start = decimal_text(static_cast<uint64_t>(cookie->max_age), end) - kMaxAge.size();
+    kMaxAge.copy(start, kMaxAge.size());
+    w.literal({start, static_cast<std::size_t>(end - start)});
+    ++w.parts;
 }
 
 // ---- 4, 5. Domain and Path --------------------------------------------------------
 
 // b"<prefix>" + text.encode(), for a non-empty str (never percent-encoded).
-bool write_some_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
-    Ref text = Ref::borrow(field);
+// `part` is the literal that begins the part: the separator, then the prefix.
+bool write_some_text(Writer &w, PyObject *field, std::string_view part, const char *attribute) {
     if (PyUnicode_CheckExact(field)) {
         std::string_view utf8;
         if (!utf8_of(field, utf8)) return false;
-        w.literal(prefix, true);
-        w.add(false, Piece::kBytes, utf8, text.release(), attribute);
+        w.literal(part);
+        ++w.parts;
+        w.add(Piece::kBytes, utf8, attribute);
+        w.hold(Py_NewRef(field));
         return true;
     }
     // A str subclass has its own encode called.
+    Ref text = Ref::borrow(field);
     Ref encoded = Ref::steal(PyObject_CallMethodNoArgs(text.get(), constants.encode));
     if (!encoded) return false;
+    const std::string_view prefix = part.substr(kSeparator.size());
     Ref literal = Ref::steal(
         PyBytes_FromStringAndSize(prefix.data(), static_cast<Py_ssize_t>(prefix.size())));
     if (!literal) return false;
     Ref joined = Ref::steal(PyNumber_Add(literal.get(), encoded.get()));
     if (!joined) return false;
-    w.buffer(std::move(joined), true, attribute);
+    w.buffer(std::move(joined), attribute);
     return true;
 }
 
 // Inline: most cookies have no Domain or no Path.
-inline bool write_text(Writer &w, PyObject *field, std::string_view prefix, const char *attribute) {
+inline bool write_text(Writer &w, PyObject *field, std::string_view part, const char *attribute) {
     if (!PyUnicode_Check(field) || PyUnicode_GET_LENGTH(field) == 0) return true;
-    return write_some_text(w, field, prefix, attribute);
+    return write_some_text(w, field, part, attribute);
 }
 
 // ---- 6 to 9. The flags ------------------------------------------------------------
 
+// The parts the flags write, as one piece: "; HttpOnly" when bit 0 of the
+// index is set, "; Secure" for bit 1, then the SameSite part of the code in
+// the bits above (1 Lax, 2 Strict, 3 None; 0 writes none).
+struct FlagParts {
+    char text[48];
+    std::size_t size;
+    std::size_t parts;
+};
+
+constexpr FlagParts flag_parts(unsigned index) {
+    constexpr std::string_view same_site[] = {"", "; SameSite=Lax", "; SameSite=Strict",
+                                              "; SameSite=None"};
+    FlagParts out{};
+    auto append = [&out](std::string_view part) {
+        for (char c : part) out.text[out.size++] = c;
+        if (!part.empty()) ++out.parts;
+    };
+    append(index & 1 ? "; HttpOnly" : "");
+    append(index & 2 ? "; Secure" : "");
+    append(same_site[index >> 2]);
+    return out;
+}
+
+constexpr std::array<FlagParts, 16> flag_table() {
+    std::array<FlagParts, 16> table{};
+    for (unsigned i = 0; i < table.size(); ++i) table[i] = flag_parts(i);
+    return table;
+}
+
+constexpr std::array<FlagParts, 16> kFlagParts = flag_table();
+
 void write_flags(Writer &w, VelmoraCookie *cookie) {
-    // STRICT and NONE need Secure, written once.
+    // STRICT and NONE need Secure, written once; an unknown code writes no
+    // SameSite part.
     const uint32_t same_site = cookie->same_site;
-    if (cookie->http_only) w.literal("HttpOnly", true);
-    if (cookie->secure || same_site == VELMORA_SAME_SITE_STRICT ||
-        same_site == VELMORA_SAME_SITE_NONE) {
-        w.literal("Secure", true);
-    }
-    switch (same_site) {
-        case VELMORA_SAME_SITE_STRICT:
-            w.literal("SameSite=Strict", true);
-            break;
-        case VELMORA_SAME_SITE_LAX:
-            w.literal("SameSite=Lax", true);
-            break;
-        case VELMORA_SAME_SITE_NONE:
-            w.literal("SameSite=None", true);
-            break;
-        default:
-            break;
-    }
+    const bool known = same_site <= VELMORA_SAME_SITE_NONE;
+    const bool secure = cookie->secure || same_site == VELMORA_SAME_SITE_STRICT ||
+                        same_site == VELMORA_SAME_SITE_NONE;
+    const unsigned index =
+        (cookie->http_only ? 1u : 0u) | (secure ? 2u : 0u) | (known ? same_site << 2 : 0u);
+    if (index == 0) return;
+    const FlagParts &flags = kFlagParts[index];
+    w.literal({flags.text, flags.size});
+    w.parts += flags.parts;
 }
 
 // ---- 10. b"; ".join(parts) ----------------------------------------------------------
@@ -372,7 +435,6 @@ inline void copy_bytes(char *out, const char *from, std::size_t size) {
 // Releases the buffers taken for the join.
 struct Buffers {
     Py_buffer views[Writer::kMaxPieces];
-    int taken[Writer::kMaxPieces];
     int count = 0;
     Buffers() {}
     Buffers(const Buffers &) = delete;
@@ -385,21 +447,19 @@ struct Buffers {
 // As bytes.join: the buffers of all parts first (with its error for what has
 // none), then the size.
 bool take_buffers(Writer &w, Buffers &buffers) {
-    std::size_t part_index = 0;
     for (int i = 0; i < w.count; ++i) {
         Piece &p = w.pieces[i];
-        if (p.starts_part && i > 0) ++part_index;
         if (p.kind != Piece::kBuffer) continue;
         Py_buffer &view = buffers.views[buffers.count];
-        if (PyObject_GetBuffer(p.owner, &view, PyBUF_SIMPLE) != 0) {
+        if (PyObject_GetBuffer(p.object, &view, PyBUF_SIMPLE) != 0) {
             PyErr_Format(PyExc_TypeError,
-                         "sequence item %zu: expected a bytes-like object, %.80s found", part_index,
-                         Py_TYPE(p.owner)->tp_name);
+                         "sequence item %zu: expected a bytes-like object, %.80s found", p.part,
+                         Py_TYPE(p.object)->tp_name);
             return false;
         }
-        buffers.taken[buffers.count++] = i;
-        p.bytes = {static_cast<const char *>(view.buf), static_cast<std::size_t>(view.len)};
-        p.size = p.bytes.size();
+        ++buffers.count;
+        p.data = static_cast<const char *>(view.buf);
+        p.length = p.size = static_cast<std::size_t>(view.len);
     }
     return true;
 }
@@ -408,10 +468,7 @@ PyObject *join(Writer &w) {
     Buffers buffers;
     if (w.has_buffers && !take_buffers(w, buffers)) return nullptr;
     std::size_t total = 0;
-    for (int i = 0; i < w.count; ++i) {
-        const Piece &p = w.pieces[i];
-        total += p.size + (p.starts_part && i > 0 ? kSeparator.size() : 0);
-    }
+    for (int i = 0; i < w.count; ++i) total += w.pieces[i].size;
     if (total > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python bytes object");
         return nullptr;
@@ -421,15 +478,10 @@ PyObject *join(Writer &w) {
     char *out = PyBytes_AS_STRING(result.get());
     for (int i = 0; i < w.count; ++i) {
         const Piece &p = w.pieces[i];
-        if (p.starts_part && i > 0) {
-            out[0] = ';';
-            out[1] = ' ';
-            out += 2;
-        }
         if (p.kind == Piece::kQuoted) {
-            write_quoted(p.bytes, out);
+            write_quoted({p.data, p.length}, out);
         } else {
-            copy_bytes(out, p.bytes.data(), p.size);
+            copy_bytes(out, p.data, p.size);
             // Checked as written: a buffer cannot change under the check.
             if (p.check && !check_no_control_bytes({out, p.size}, p.check)) return nullptr;
         }
@@ -453,8 +505,8 @@ PyObject *write_cookie_for_response(VelmoraCookie *cookie) {
     Writer w;
     if (!write_pair(w, cookie) || !write_expires(w, cookie)) return nullptr;
     write_max_age(w, cookie);
-    if (!write_text(w, cookie->domain, "Domain=", "domain") ||
-        !write_text(w, cookie->path, "Path=", "path")) {
+    if (!write_text(w, cookie->domain, "; Domain=", "domain") ||
+        !write_text(w, cookie->path, "; Path=", "path")) {
         return nullptr;
     }
     write_flags(w, cookie);

@@ -217,8 +217,9 @@ bool check_arg_instance_or_none(PyObject *value, PyTypeObject *type, const char 
     return false;
 }
 
-bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value) {
-    if (!sig.params || !value || value == Py_None) return true;
+namespace args_detail {
+
+bool check_param_value(const Signature &sig, Py_ssize_t i, PyObject *value) {
     const Param &param = sig.params[i];
     switch (param.kind) {
         case ParamKind::str_or_none:
@@ -238,6 +239,8 @@ bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value) {
     }
     return true;
 }
+
+}  // namespace args_detail
 
 bool check_params(const Signature &sig, PyObject *const *values, Py_ssize_t from, Py_ssize_t to) {
     for (Py_ssize_t i = from; i < to; ++i) {

@@ -50,6 +50,9 @@ struct Signature {
 };
 
 namespace args_detail {
+// check_param for a value that is neither nullptr nor None, once the inline
+// test of the exact built-in types has not decided.
+bool check_param_value(const Signature &sig, Py_ssize_t i, PyObject *value);
 int bind_vector_owned(const Signature &sig, PyObject *const *args, size_t nargsf, PyObject *kwnames,
                       PyObject **values, uint32_t *owned);
 int bind_tuple_owned(const Signature &sig, PyObject *args, PyObject *kwds, PyObject **values,
@@ -58,11 +61,14 @@ int bind_tuple_owned(const Signature &sig, PyObject *args, PyObject *kwds, PyObj
 void raise_too_few_slots(const Signature &sig);
 }  // namespace args_detail
 
-// The values of one call's parameters, each owned for as long as the holder
+// The values of one call's parameters, each alive for as long as the holder
 // lives. Caller code that runs during the call (an __int__, a __bool__, a
 // property of a subclass, a finaliser started by the collector) may empty the
 // keyword dictionary or drop the last outside reference to an argument; what
-// the holder bound stays alive until the entry point returns. Presets (the
+// the holder bound stays alive until the entry point returns. Values taken
+// from a keyword dictionary or an argument array are owned; positional values
+// of a call without keywords are the items of the caller's tuple, which holds
+// them for the whole call (a tuple never gives up an item). Presets (the
 // defaults of parameters left out, or nullptr) are the module's own constants
 // and are not counted; only what came from the caller is.
 //
@@ -84,6 +90,14 @@ public:
 
     int bind_tuple(const Signature &sig, PyObject *args, PyObject *kwds) {
         if (!fits(sig)) return -1;
+        // Positional arguments alone, as many as the signature takes: they
+        // are borrowed from the caller's tuple (see above).
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        if ((!kwds || PyDict_GET_SIZE(kwds) == 0) && nargs >= sig.nrequired &&
+            nargs <= sig.nparams) {
+            for (Py_ssize_t i = 0; i < nargs; ++i) values_[i] = PyTuple_GET_ITEM(args, i);
+            return 0;
+        }
         return args_detail::bind_tuple_owned(sig, args, kwds, values_, &owned_);
     }
     // `nargsf` as the vectorcall protocol passes it (the offset flag is masked).
@@ -120,8 +134,23 @@ int bind_vector(const Signature &sig, PyObject *const *args, Py_ssize_t nargs, P
 int bind_no_init_args(PyObject *args, PyObject *kwds);
 
 // The typed check of parameter i of `sig` on `value` (nullptr, a native
-// default, passes). True, or false with the TypeError set.
-bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value);
+// default, passes). True, or false with the TypeError set. Inline for the
+// usual outcome, a value of the exact type that passes.
+inline bool check_param(const Signature &sig, Py_ssize_t i, PyObject *value) {
+    if (!sig.params || !value || value == Py_None) return true;
+    switch (sig.params[i].kind) {
+        case ParamKind::str_or_none:
+            if (PyUnicode_CheckExact(value)) return true;
+            break;
+        case ParamKind::any:
+        case ParamKind::integer:
+        case ParamKind::truth:
+            return true;
+        default:
+            break;
+    }
+    return args_detail::check_param_value(sig, i, value);
+}
 // The same for the parameters from..to-1, in order; the first failure stops.
 bool check_params(const Signature &sig, PyObject *const *values, Py_ssize_t from, Py_ssize_t to);
 

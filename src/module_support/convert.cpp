@@ -54,16 +54,7 @@ PyObject *new_int_from(PyObject *value) {
     return nullptr;
 }
 
-bool to_int32(PyObject *value, int32_t *out) {
-    // A one-digit int, the usual status code, fits whatever the digit size.
-    if (PyLong_CheckExact(value) &&
-        PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(value))) {
-        Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(value));
-        if (v >= INT32_MIN && v <= INT32_MAX) {
-            *out = static_cast<int32_t>(v);
-            return true;
-        }
-    }
+bool convert_detail::to_int32_generic(PyObject *value, int32_t *out) {
     Ref integer = Ref::steal(new_int_from(value));
     if (!integer) return false;
     long long v;
