@@ -9,7 +9,6 @@
 #include <datetime.h>
 
 #include "cookies/module.hpp"
-#include "cookies/percent.hpp"
 #include "module_support/lookup.hpp"
 
 namespace velmora::cookies {
@@ -50,18 +49,13 @@ bool month_names_unchanged();
 bool caller_imports_standard();
 
 // Whether the native quote may stand in for the standard quote(text) of an
-// exact str (while `standard.quote`): for a text whose every UTF-8 byte quote
-// keeps, which never reaches quote's cache of escapes, or while that cache
-// is known to hold the standard escapes (`standard.quote_escapes`: the
-// _Quoter that functools.lru_cache keeps for safe="/", stdlib_reads.cpp).
+// exact str (while `standard.quote`): while quote's cache of escapes is known
+// to hold the standard escapes (`standard.quote_escapes`: the _Quoter that
+// functools.lru_cache keeps for safe="/", stdlib_reads.cpp), or for a text
+// whose every UTF-8 byte quote keeps, which never reaches that cache.
+bool quote_keeps_every_byte(PyObject *text);
 inline bool quote_may_stand_in(PyObject *text) {
-    if (standard.quote_escapes) return true;
-    if (!PyUnicode_IS_ASCII(text)) return false;
-    const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
-    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
-        if (!detail::kSafeBytes[bytes[i]]) return false;
-    }
-    return true;
+    return standard.quote_escapes || quote_keeps_every_byte(text);
 }
 
 // The cached lookups of the three names (frame.names). Never nullptr after

@@ -43,6 +43,7 @@
 #include "cookies/stdlib_reads.hpp"
 
 #include "cookies/module.hpp"
+#include "cookies/percent.hpp"
 #include "cookies/stdlib_bindings.hpp"
 #include "cookies/stdlib_origin.hpp"
 #include "cookies/stdlib_watch.hpp"
@@ -244,6 +245,15 @@ void trust_quoter(PyObject *globals) {
 
 }  // namespace
 
+bool quote_keeps_every_byte(PyObject *text) {
+    if (!PyUnicode_IS_ASCII(text)) return false;
+    const auto *bytes = static_cast<const unsigned char *>(PyUnicode_DATA(text));
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+        if (!detail::kSafeBytes[bytes[i]]) return false;
+    }
+    return true;
+}
+
 void trust_url_quoting() {
     PyObject *quote_globals = standard_function(bound.quote, "urllib.parse", "urllib/parse.py");
     PyObject *unquote_globals = standard_function(bound.unquote, "urllib.parse", "urllib/parse.py");
@@ -344,7 +354,7 @@ namespace {
 struct TimeSpec {
     PyObject *spec = nullptr;
     PyTypeObject *type = nullptr;
-    unsigned int type_version = 0;  // of the class when last found to read nothing
+    unsigned int type_version = 0;  // the class's tag when last found to read nothing
     PyObject *dict = nullptr;
 };
 TimeSpec time_spec;
@@ -366,10 +376,10 @@ bool spec_class_reads_nothing(PyTypeObject *type) {
 
 // The class is checked again after any change to it or to its bases, which
 // resets its version tag (copying a spec stores __slotnames__ there, for
-// one): a class that reads nothing keeps the fast path.
-bool spec_class_unchanged() {
+// one): a class that reads nothing keeps the fast path. The tag recorded is
+// never 0, the tag of a class that has none.
+bool recheck_spec_class() {
     PyTypeObject *type = time_spec.type;
-    if (time_spec.type_version != 0 && type->tp_version_tag == time_spec.type_version) return true;
     if (!spec_class_reads_nothing(type) || !PyUnstable_Type_AssignVersionTag(type)) return false;
     time_spec.type_version = type->tp_version_tag;
     return true;
@@ -388,7 +398,7 @@ bool hold_time_spec(PyObject *spec) {
     time_spec.spec = Py_NewRef(spec);
     time_spec.type = reinterpret_cast<PyTypeObject *>(Py_NewRef(Py_TYPE(spec)));
     time_spec.dict = dict.release();
-    if (!spec_class_unchanged()) return false;
+    if (!recheck_spec_class()) return false;
     watch_namespace(time_spec.dict, kStrftime);
     return true;
 }
@@ -453,16 +463,19 @@ void trust_strftime() {
 
 bool caller_imports_standard() {
     // The import reads time.__spec__._initializing from the spec's own
-    // __dict__ only while its class and that dictionary are the ones held.
-    if (!time_spec.spec || !Py_IS_TYPE(time_spec.spec, time_spec.type) || !spec_class_unchanged()) {
+    // __dict__ only while its class and that dictionary are the ones held
+    // (held since the fast path was trusted).
+    if (!Py_IS_TYPE(time_spec.spec, time_spec.type) ||
+        (time_spec.type->tp_version_tag != time_spec.type_version && !recheck_spec_class())) {
         return false;
     }
     PyObject *spec_dict = PyObject_GenericGetDict(time_spec.spec, nullptr);
-    Py_XDECREF(spec_dict);  // held by the spec while it is the held one
     if (spec_dict != time_spec.dict) {
+        Py_XDECREF(spec_dict);
         PyErr_Clear();
         return false;
     }
+    Py_DECREF(spec_dict);  // held by the spec too
     // The builtins module as a module: its __import__ read by plain
     // attribute lookup.
     if (!Py_IS_TYPE(frame.builtins, &PyModule_Type)) return false;
