@@ -11,13 +11,6 @@ using support::Ref;
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // A "%" followed by two hex digits (either case) is one byte; any other "%"
 // stays as it is. Writes at most run.size() bytes to `out`.
 std::size_t percent_decode(std::string_view run, char *out) {
@@ -25,8 +18,8 @@ std::size_t percent_decode(std::string_view run, char *out) {
     for (std::size_t i = 0; i < run.size();) {
         int high = -1, low = -1;
         if (run[i] == '%' && i + 2 < run.size()) {
-            high = hex_value(run[i + 1]);
-            low = hex_value(run[i + 2]);
+            high = detail::hex_value(run[i + 1]);
+            low = detail::hex_value(run[i + 2]);
         }
         if (high >= 0 && low >= 0) {
             out[n++] = static_cast<char>(high * 16 + low);

@@ -22,6 +22,13 @@ PyObject *unquote_valid_utf8(PyObject *text, std::string_view bytes);
 // as %XX with upper-case hex): the size of the result, and the result written
 // to `out`, which holds that many bytes.
 namespace detail {
+// The value of a hex digit of either case, or -1.
+constexpr int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
 constexpr bool is_safe_byte(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
            c == '.' || c == '-' || c == '~' || c == '/';

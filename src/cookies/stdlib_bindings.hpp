@@ -1,6 +1,6 @@
 // The standard-library functions velmora.cookies binds in its namespace
 // (stdlib_bindings.cpp), and whether its native stand-ins for them may run
-// (stdlib_reads.cpp says what each standard function reads and how velmora
+// (stdlib_reads.hpp says what each standard function reads and how velmora
 // knows it unchanged; stdlib_watch.cpp keeps `standard`).
 #pragma once
 
@@ -40,7 +40,7 @@ struct StandardPaths {
 };
 extern StandardPaths standard;
 
-// The per-call parts of the checks (stdlib_reads.cpp), for what no watcher
+// The per-call parts of the checks (stdlib_reads_*.cpp), for what no watcher
 // can see: the list of month names that email._parseaddr reads (a list
 // changes in place), and the import by which datetime.strftime finds the
 // time module (the builtins of the calling code and their __import__, the
@@ -51,7 +51,7 @@ bool caller_imports_standard();
 // Whether the native quote may stand in for the standard quote(text) of an
 // exact str (while `standard.quote`): while quote's cache of escapes is known
 // to hold the standard escapes (`standard.quote_escapes`: the _Quoter that
-// functools.lru_cache keeps for safe="/", stdlib_reads.cpp), or for a text
+// functools.lru_cache keeps for safe="/", stdlib_reads_quoting.cpp), or for a text
 // whose every UTF-8 byte quote keeps, which never reaches that cache.
 bool quote_keeps_every_byte(PyObject *text);
 inline bool quote_may_stand_in(PyObject *text) {

@@ -5,6 +5,7 @@
 // and objects by identity.
 #include "cookies/stdlib_watch.hpp"
 
+#include "cookies/module.hpp"
 #include "cookies/stdlib_bindings.hpp"
 #include "module_support/lookup.hpp"
 #include "module_support/ref.hpp"
@@ -55,10 +56,6 @@ void recompute() {
 // Keys whose hash and comparison run no Python code.
 bool is_inert_key(PyObject *key) {
     return key && (PyUnicode_CheckExact(key) || PyBytes_CheckExact(key) || PyLong_CheckExact(key));
-}
-
-bool same_text(PyObject *key, const char *text) {
-    return PyUnicode_CheckExact(key) && PyUnicode_CompareWithASCIIString(key, text) == 0;
 }
 
 const LazyEntry *lazy_entry(const Snapshot &s, PyObject *key) {
@@ -171,6 +168,10 @@ void watch_namespace(PyObject *dict, unsigned users, const NamespaceWatch &how) 
     }
     ++snapshot_count;
     recompute();
+}
+
+void watch_builtins(unsigned users) {
+    watch_namespace(PyModule_GetDict(frame.builtins), users, {.existing_keys_only = true});
 }
 
 // ---- functions and classes ---------------------------------------------------------

@@ -3,7 +3,7 @@
 // dictionaries, and watchers of functions and classes. Each watch names the
 // fast paths that depend on it (its users); a change that a watch sees turns
 // its users off, until the change is undone where the watch can tell, for
-// good where it cannot. stdlib_reads.cpp says what each standard function
+// good where it cannot. stdlib_reads.hpp says what each standard function
 // reads and which watch keeps it; the result is `standard`
 // (stdlib_bindings.hpp).
 #pragma once
@@ -15,6 +15,11 @@ namespace velmora::cookies::stdlib_watch {
 // The fast paths, as bits of a set of users. kQuoteEscapes: the native
 // quote of a text with a byte to escape (on only with kQuote).
 enum Path : unsigned { kQuote = 1, kUnquote = 2, kParse = 4, kStrftime = 8, kQuoteEscapes = 16 };
+
+// Whether a key is the exact str `text` (compared without running code).
+inline bool same_text(PyObject *key, const char *text) {
+    return PyUnicode_CheckExact(key) && PyUnicode_CompareWithASCIIString(key, text) == 0;
+}
 
 // The users passed their checks at import: they run while no watch of theirs
 // has seen a change.
@@ -49,6 +54,10 @@ struct NamespaceWatch {
 // could run code (anything but an exact str, bytes or int), a clear or a
 // clone turn them off for good, as does a dictionary that cannot be watched.
 void watch_namespace(PyObject *dict, unsigned users, const NamespaceWatch &how = {});
+
+// Watches the builtins module's dictionary, which the standard functions call
+// into, for the names it held at import.
+void watch_builtins(unsigned users);
 
 // Watches the functions (their code and defaults) and classes that a module
 // namespace holds, the functions of those classes and what wrappers such as
