@@ -22,7 +22,7 @@ CLANG_FORMAT ?= clang-format
 SOURCES := $(shell git ls-files '*.cpp' '*.hpp' '*.h' 2>/dev/null)
 
 .PHONY: all venv build test test-clang bench bench-record wheel wheel-x86_64 wheel-aarch64 \
-        test-wheel test-aarch64 package-check test-asan fuzz refleak format format-check lint clean
+        test-wheel test-aarch64 macos-check package-check test-asan fuzz refleak format format-check lint clean
 
 all: build
 
@@ -118,6 +118,11 @@ test-wheel: wheel-x86_64 build
 # The same for aarch64 under qemu-user emulation: slow, not part of `make test`.
 test-aarch64: wheel-aarch64
 	$(foreach v,$(PYTHONS),scripts/test-wheel aarch64 $(v) &&) true
+
+# Best effort: the release modules compiled and linked for macOS arm64 and
+# x86_64 with zig's Clang and libc++ (scripts/macos-check); not run.
+macos-check: $(STAMP)
+	$(foreach v,$(PYTHONS),scripts/macos-check $(v) &&) true
 
 # The distributions alone: a release wheel (own build directory) installed
 # into a fresh venv and imported, and the sdist. `make test` runs it too.
