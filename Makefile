@@ -2,8 +2,9 @@
 # fresh machine: each bootstraps its CPython interpreters and their virtual
 # environments first.
 SHELL := /bin/bash
-# The interpreters `make build`, `test`, `wheel`, `test-wheel`, `test-clang` and
-# `refleak` cover, each in turn; `make test PYTHONS=3.15` runs one.
+# The interpreters that `make build`, `test`, `test-clang`, `wheel`,
+# `test-wheel`, `package-check`, `macos-check` and `refleak` cover, each in
+# turn; `make test PYTHONS=3.15` runs one.
 PYTHONS ?= 3.14 3.15
 # The default interpreter's environment, .venv, runs the benchmark, the fuzz
 # target and the sanitizer build; another version's is .venv-<version>.
@@ -37,12 +38,13 @@ $(2)/.deps-stamp: $(2)/bin/python pyproject.toml
 	touch $$@
 endef
 
-# The rules of one interpreter version ($(1); $(2) is its environment): the
-# development build installed there and the suite run with it; the same built
-# with Clang and libc++ in an environment of its own; the reference-leak hunt.
+# The rules of one interpreter version $(1): the development build installed
+# in its environment $(2) and the suite run with it; the same built with Clang
+# and libc++ in an environment of its own, $(3); the reference-leak hunt with
+# its debug build, in $(4).
 define interpreter_rules
 $(eval $(call environment,$(1),$(2)))
-$(eval $(call environment,$(1),$(subst .venv,.venv-clang,$(2))))
+$(eval $(call environment,$(1),$(3)))
 
 .PHONY: build-$(1) test-$(1) test-clang-$(1) refleak-$(1)
 build-$(1): $(2)/.deps-stamp
@@ -51,23 +53,23 @@ build-$(1): $(2)/.deps-stamp
 test-$(1): build-$(1)
 	$(2)/bin/python -m pytest -q
 
-test-clang-$(1): $(subst .venv,.venv-clang,$(2))/.deps-stamp
-	$$(CLANG_ENV) VELMORA_WERROR=ON \
-	  $$(call pip_install,$(subst .venv,.venv-clang,$(2))/bin/python) -Cbuild-dir=build/clang-$(1) .
-	$(subst .venv,.venv-clang,$(2))/bin/python -m pytest -q -m "not slow"
+test-clang-$(1): $(3)/.deps-stamp
+	clang_env=$$$$(scripts/bootstrap-clang $$(CLANG_VERSION)) && env $$$$clang_env VELMORA_WERROR=ON \
+	  $$(call pip_install,$(3)/bin/python) -Cbuild-dir=build/clang-$(1) .
+	$(3)/bin/python -m pytest -q -m "not slow"
 
-$(subst .venv,.venv-dbg,$(2))/.deps-stamp: pyproject.toml
-	VELMORA_DEBUG_VENV=$(subst .venv,.venv-dbg,$(2)) scripts/bootstrap-debug-python $(1) >/dev/null
-	$(subst .venv,.venv-dbg,$(2))/bin/python -m pip install -q \
-	  "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
+$(4)/.deps-stamp: pyproject.toml
+	VELMORA_DEBUG_VENV=$(4) scripts/bootstrap-debug-python $(1) >/dev/null
+	$(4)/bin/python -m pip install -q "scikit-build-core>=0.10" "pytest>=8" "hypothesis>=6.100"
 	touch $$@
 
-refleak-$(1): $(subst .venv,.venv-dbg,$(2))/.deps-stamp
-	VELMORA_WERROR=ON $$(call pip_install,$(subst .venv,.venv-dbg,$(2))/bin/python) \
-	  -Cbuild-dir=build/dbg-$(1) .
-	$(subst .venv,.venv-dbg,$(2))/bin/python tools/refleak.py $$(REFLEAK_ARGS)
+refleak-$(1): $(4)/.deps-stamp
+	VELMORA_WERROR=ON $$(call pip_install,$(4)/bin/python) -Cbuild-dir=build/dbg-$(1) .
+	$(4)/bin/python tools/refleak.py $$(REFLEAK_ARGS)
 endef
-$(foreach v,3.14 3.15,$(eval $(call interpreter_rules,$(v),$(call venv,$(v)))))
+clang_venv = $(subst .venv,.venv-clang,$(call venv,$(1)))
+dbg_venv = $(subst .venv,.venv-dbg,$(call venv,$(1)))
+$(foreach v,3.14 3.15,$(eval $(call interpreter_rules,$(v),$(call venv,$(v)),$(call clang_venv,$(v)),$(call dbg_venv,$(v)))))
 
 venv: $(foreach v,$(PYTHONS),$(call venv,$(v))/.deps-stamp)
 
@@ -79,7 +81,6 @@ test: $(addprefix test-,$(PYTHONS))
 # macOS and the BSDs (scripts/bootstrap-clang installs Debian's). The release
 # wheels are GCC's: the distribution tests (marked slow) are left out.
 CLANG_VERSION ?= 19
-CLANG_ENV = env $$(scripts/bootstrap-clang $(CLANG_VERSION))
 test-clang: $(addprefix test-clang-,$(PYTHONS))
 
 # The peers of the benchmark: the `bench` extra of pyproject.toml.
