@@ -4,16 +4,18 @@
     python scripts/wheel.py check WHEEL...
 
 `build` compiles the release modules (no test-only modules, warnings are
-errors) into a `linux_<arch>` wheel, has `auditwheel repair` give it the
-manylinux tag of TARGETS and checks the result. The x86_64 wheel is built by
-the machine's own compiler; the aarch64 one is cross-compiled with Debian's
-aarch64 cross compiler against the headers of an arm64 CPython
-(scripts/bootstrap-arm64 provides both).
+errors) for the interpreter running it into a `linux_<arch>` wheel, has
+`auditwheel repair` give it the manylinux tag of TARGETS and checks the
+result. The x86_64 wheel is built by the machine's own compiler; the aarch64
+one is cross-compiled with Debian's aarch64 cross compiler against the
+headers of an arm64 CPython of the same version (scripts/bootstrap-arm64
+provides both).
 
 `check` fails when a wheel's tags, its modules' symbol versions, their
 needed libraries or their exported symbols are not those of a release wheel:
-- the file name and the WHEEL metadata carry the target tag and nothing
-  newer, and `auditwheel show` names the target as the wheel's tag;
+- the file name and the WHEEL metadata carry one of PYTHON_TAGS and the
+  target tag and nothing newer, and `auditwheel show` names the target as the
+  wheel's tag;
 - every versioned symbol a module needs is one of the target's policy
   (GLIBC 2.17 and older) and comes from the C library: the modules carry
   their own copy of the C++ runtime bits they use, so no GLIBCXX, CXXABI or
@@ -38,6 +40,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 MODULES = ("cookies", "exceptions")
+# The interpreters release wheels are built for.
+PYTHON_TAGS = ("cp314", "cp315")
 # The oldest glibc the modules can target without cost: they reference
 # nothing newer than GLIBC_2.14 (memcpy) on x86_64, and 2.17 is aarch64's first.
 TARGETS = {"x86_64": "manylinux_2_17_x86_64", "aarch64": "manylinux_2_17_aarch64"}
@@ -74,13 +78,19 @@ def host_arch() -> str:
     return os.uname().machine
 
 
+def python_tag() -> str:
+    """The tag of the interpreter running this, e.g. cp314."""
+    return f"cp{sys.version_info[0]}{sys.version_info[1]}"
+
+
 def cross_settings(arch: str) -> tuple[dict, list[str]]:
     """Environment and scikit-build-core options of a build for `arch`."""
     if arch == host_arch():
         return {}, []
     if arch != "aarch64" or host_arch() != "x86_64":
         raise SystemExit(f"cannot build for {arch} on {host_arch()}")
-    found = run([ROOT / "scripts" / "bootstrap-arm64", "--cross"]).stdout.split()
+    version = "%d.%d" % sys.version_info[:2]
+    found = run([ROOT / "scripts" / "bootstrap-arm64", "--cross", version]).stdout.split()
     include, soabi = found[-2], found[-1]
     toolchain = ROOT / "scripts" / "aarch64-toolchain.cmake"
     # scikit-build-core tags the wheel from _PYTHON_HOST_PLATFORM and names
@@ -91,14 +101,17 @@ def cross_settings(arch: str) -> tuple[dict, list[str]]:
 
 
 def build(arch: str, dist: Path, build_dir: Path | None = None, verify: bool = True) -> Path:
-    """Builds and repairs the release wheel of `arch` into `dist`; checks it with `verify`."""
+    """Builds and repairs the release wheel of `arch` for the running interpreter into `dist`;
+    checks it with `verify`."""
     target = TARGETS[arch]
-    build_dir = build_dir or ROOT / "build" / f"release-{arch}"
+    tag = python_tag()
+    build_dir = build_dir or ROOT / "build" / f"release-{tag}-{arch}"
     extra_env, options = cross_settings(arch)
     env = {**tool_env(), **extra_env, "VELMORA_TEST_MODULE": "OFF",
            "VELMORA_WERROR": os.environ.get("VELMORA_WERROR", "ON")}
     dist.mkdir(parents=True, exist_ok=True)
-    for stale in dist.glob(f"velmora-*_{arch}.whl"):
+    pattern = f"velmora-*-{tag}-{tag}-*_{arch}.whl"
+    for stale in dist.glob(pattern):
         stale.unlink()
     with tempfile.TemporaryDirectory(prefix="velmora-wheel-") as raw:
         log(f"building the {arch} release modules in {build_dir}")
@@ -116,7 +129,7 @@ def build(arch: str, dist: Path, build_dir: Path | None = None, verify: bool = T
         log(f"auditwheel repair --plat {plat}")
         run([sys.executable, "-m", "auditwheel", "repair", "--plat", plat, "-w", dist, built],
             env=tool_env())
-    [wheel] = dist.glob(f"velmora-*_{arch}.whl")
+    [wheel] = dist.glob(pattern)
     problems = check(wheel) if verify else []
     if problems:
         raise SystemExit(f"{wheel.name}:\n  " + "\n  ".join(problems))
@@ -179,10 +192,10 @@ def module_facts(data: bytes) -> dict:
 
 def check(wheel: Path) -> list[str]:
     """What is wrong with a release wheel; empty when nothing is."""
-    found = re.fullmatch(r"velmora-[^-]+-cp314-cp314-(.+)\.whl", wheel.name)
-    if not found:
-        return [f"not a cp314 wheel of velmora: {wheel.name}"]
-    platform_tags = found[1].split(".")
+    found = re.fullmatch(r"velmora-[^-]+-(cp\d+)-\1-(.+)\.whl", wheel.name)
+    if not found or found[1] not in PYTHON_TAGS:
+        return [f"not a {'/'.join(PYTHON_TAGS)} wheel of velmora: {wheel.name}"]
+    interpreter, platform_tags = found[1], found[2].split(".")
     arch = next((a for a in TARGETS if platform_tags[0].endswith(f"_{a}")), None)
     if arch is None:
         return [f"no known architecture in {wheel.name}"]
@@ -205,10 +218,10 @@ def check(wheel: Path) -> list[str]:
         wheel_tags = {line.split(":", 1)[1].strip()
                       for line in archive.read(wheel_file).decode().splitlines()
                       if line.startswith("Tag:")}
-        if wheel_tags != {f"cp314-cp314-{tag}" for tag in platform_tags}:
+        if wheel_tags != {f"{interpreter}-{interpreter}-{tag}" for tag in platform_tags}:
             problems.append(f"WHEEL tags {sorted(wheel_tags)} disagree with the file name")
         libraries = sorted(n for n in names if n.endswith(".so"))
-        suffix = f".cpython-314-{arch}-linux-gnu.so"
+        suffix = f".cpython-{interpreter.removeprefix('cp')}-{arch}-linux-gnu.so"
         expected_names = [f"velmora/{module}{suffix}" for module in sorted(MODULES)]
         if libraries != expected_names:
             problems.append(f"modules {libraries}, expected {expected_names}")

@@ -219,7 +219,10 @@ def test_only_the_cookie_type_itself_has_the_vectorcall_entry():
 
 # ---- the public header -----------------------------------------------------------
 
+# Python.h comes first, as CPython asks: its pyconfig.h sets the feature
+# macros (_POSIX_C_SOURCE, ...) that the system headers read.
 HEADER_PROBE = r"""
+#include <Python.h>
 #include <stddef.h>
 #include <stdio.h>
 #include "velmora/cookies.h"

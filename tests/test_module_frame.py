@@ -125,3 +125,39 @@ def test_import_is_silent_with_warnings_as_errors():
         capture_output=True, text=True, cwd="/", timeout=120,
     )
     assert (result.returncode, result.stdout, result.stderr) == (0, "", "")
+
+
+# The interpreter's version, as the modules read it at import, replaced in a
+# child process; the modules were built with this interpreter's headers.
+FAKE_RUNTIME = """
+import ctypes, mmap
+version = ctypes.c_ulong.in_dll(ctypes.pythonapi, "Py_Version")
+libc = ctypes.CDLL(None, use_errno=True)
+libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+page = ctypes.addressof(version) & ~(mmap.PAGESIZE - 1)
+assert libc.mprotect(page, mmap.PAGESIZE, mmap.PROT_READ | mmap.PROT_WRITE) == 0
+version.value = {version:#x}
+import {name}
+"""
+MAJOR, MINOR = sys.version_info[:2]
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="replaces a read-only value through mprotect")
+@pytest.mark.parametrize("name", ["velmora.exceptions", "velmora.cookies"])
+@pytest.mark.parametrize("runtime, warns", [
+    ((MAJOR, MINOR + 1, 0, 0xF0), True),
+    ((MAJOR, MINOR - 1, 9, 0xF0), True),
+    ((MAJOR, MINOR, 99, 0xA1), False),  # micro version and release level aside
+])
+def test_version_warning_names_the_compile_time_version(name, runtime, warns):
+    major, minor, micro, level = runtime
+    code = FAKE_RUNTIME.format(version=major << 24 | minor << 16 | micro << 8 | level, name=name)
+    result = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True,
+                            text=True, cwd="/", timeout=120)
+    if not warns:
+        assert (result.returncode, result.stderr) == (0, "")
+        return
+    assert result.returncode != 0
+    assert result.stderr.strip().splitlines()[-1] == (
+        f"RuntimeWarning: compile time Python version {MAJOR}.{MINOR} of module '{name}' "
+        f"does not match runtime version {major}.{minor}")

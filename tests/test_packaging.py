@@ -44,12 +44,13 @@ def dist(tmp_path_factory) -> Path:
 
 @pytest.fixture(scope="module")
 def wheel(dist) -> Path:
-    # The release wheel as `make wheel` makes it (no test-only modules,
-    # repaired by auditwheel), in a build directory of its own kept between
-    # runs so that only changed sources compile again.
+    # The release wheel of this interpreter as `make wheel` makes it (no
+    # test-only modules, repaired by auditwheel), in a build directory of its
+    # own kept between runs so that only changed sources compile again.
     if ARCH not in release_wheel.TARGETS:
         pytest.skip(f"no release wheel for {ARCH}")
-    return release_wheel.build(ARCH, dist, ROOT / "build" / "package-check", verify=False)
+    build_dir = ROOT / "build" / f"package-check-{release_wheel.python_tag()}"
+    return release_wheel.build(ARCH, dist, build_dir, verify=False)
 
 
 def test_wheel_is_manylinux(wheel):

@@ -10,7 +10,7 @@ calls the operation CALLS times. An operation whose reference total, or whose
 allocated blocks, grew in every measured round leaks.
 
 Needs a debug interpreter; ``make refleak`` builds the modules for Debian's
-python3.14d and runs this. Usage:
+python3.14d and python3.15d and runs this. Usage:
 
     python tools/refleak.py [-w WARMUP] [-n ROUNDS] [-c CALLS] [-k SUBSTRING]
 """

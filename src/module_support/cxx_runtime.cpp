@@ -10,6 +10,14 @@
 // with the message on stderr, and keep libstdc++'s copies out of the link.
 // They cover every function of libstdc++'s functexcept.o: linking any of its
 // members beside these would be a duplicate definition.
+//
+// libc++ (Clang's library on macOS, the BSDs and some Linux distributions)
+// defines its own helpers inline in its headers, ending the process itself in
+// a build without exceptions: there is nothing to replace.
+
+#include <version>  // names the C++ library
+
+#if defined(__GLIBCXX__)
 
 #include <cstdarg>
 #include <cstdio>
@@ -67,3 +75,5 @@ void __throw_out_of_range_fmt(const char *format, ...) {
 }
 
 }  // namespace std
+
+#endif  // defined(__GLIBCXX__)

@@ -68,14 +68,17 @@ void add_init_traceback(ModuleFrame &f) {
     Py_XDECREF(code);
 }
 
+// Warns when the running interpreter is not the version whose headers the
+// module was compiled with (the micro version and release level aside).
 int check_version(ModuleFrame &f) {
     const int major = static_cast<int>((Py_Version >> 24) & 0xff);
     const int minor = static_cast<int>((Py_Version >> 16) & 0xff);
-    if (major == 3 && minor == 14) return 0;
+    if (major == PY_MAJOR_VERSION && minor == PY_MINOR_VERSION) return 0;
     char message[200];
     std::snprintf(message, sizeof message,
                   "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  3, 14, f.dotted_name, "does not match", major, minor);
+                  PY_MAJOR_VERSION, PY_MINOR_VERSION, f.dotted_name, "does not match", major,
+                  minor);
     return PyErr_WarnEx(nullptr, message, 1);
 }
 
