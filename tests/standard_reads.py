@@ -194,7 +194,7 @@ class Trace:
             # The instruction events of this frame itself are not wanted.
             monitoring.set_events(TOOL, EVENTS.INSTRUCTION | EVENTS.PY_START | EVENTS.PY_RESUME
                                   | EVENTS.PY_RETURN | EVENTS.PY_YIELD)
-            return _call_quietly(function, args)
+            return function(*args)
         finally:
             monitoring.set_events(TOOL, 0)
             for event in (EVENTS.INSTRUCTION, EVENTS.PY_START, EVENTS.PY_RESUME,
@@ -204,11 +204,7 @@ class Trace:
             self.previous.clear()
 
 
-def _call_quietly(function, args):
-    return function(*args)
-
-
-_OWN = globals()
+_OWN = globals()  # this module's own frames are not traced
 
 
 def functions_of(modules):
@@ -272,7 +268,7 @@ def trace_python(fast_path):
 
 # ---- Which keys of a table are read -----------------------------------------------
 
-def local_value(path, inputs=None):
+def local_value(path):
     """The container a local of a standard function holds: the function runs
     on the fast path's first accepting input that sets it."""
     module, _, rest = path.partition(":")
@@ -294,7 +290,7 @@ def local_value(path, inputs=None):
     try:
         monitoring.register_callback(TOOL, EVENTS.PY_RETURN, leave)
         monitoring.set_events(TOOL, EVENTS.PY_RETURN)
-        for text in inputs or FAST_PATHS[owner]["inputs"]:
+        for text in FAST_PATHS[owner]["inputs"]:
             function(text)
             if found:
                 break
