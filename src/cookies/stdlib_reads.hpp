@@ -37,7 +37,7 @@
 //   time.strftime, time.struct_time,
 //     time.__spec__                             snapshot of time's namespace
 //   time.__spec__._initializing (true: the
-//     import waits on a lock through importlib) snapshot of the spec's __dict__;
+//     import waits on a lock through importlib) snapshot of the module spec's __dict__;
 //                                               on every call its class (and that
 //                                               class's version tag) and __dict__
 #pragma once

@@ -23,7 +23,7 @@ using support::Ref;
 namespace {
 
 // The spec of the time module, its class and its __dict__, held: the import
-// reads spec._initializing, which an assignment of the spec's __class__ or
+// reads spec._initializing, which an assignment of the module spec's __class__ or
 // __dict__ changes without any event.
 struct TimeSpec {
     PyObject *spec = nullptr;
@@ -136,7 +136,7 @@ void trust_strftime() {
 }
 
 bool caller_imports_standard() {
-    // The import reads time.__spec__._initializing from the spec's own
+    // The import reads time.__spec__._initializing from the module spec's own
     // __dict__ only while its class and that dictionary are the ones held
     // (held since the fast path was trusted).
     if (!Py_IS_TYPE(time_spec.spec, time_spec.type) ||
@@ -149,7 +149,7 @@ bool caller_imports_standard() {
         PyErr_Clear();
         return false;
     }
-    Py_DECREF(spec_dict);  // held by the spec too
+    Py_DECREF(spec_dict);  // held by the module spec too
     // The builtins module as a module: its __import__ read by plain
     // attribute lookup.
     if (!Py_IS_TYPE(frame.builtins, &PyModule_Type)) return false;
