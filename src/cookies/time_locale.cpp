@@ -22,8 +22,7 @@ bool formats_as_c(locale_t current) {
 
 }  // namespace
 
-CTimeLocaleScope::CTimeLocaleScope() {
-    previous_ = uselocale(static_cast<locale_t>(nullptr));
+CTimeLocaleScope::CTimeLocaleScope() : previous_(uselocale(static_cast<locale_t>(nullptr))) {
     if (!previous_ || formats_as_c(previous_)) return;
     // A copy of the thread's locale with LC_TIME replaced; newlocale takes
     // over the copy when it succeeds and leaves it to us when it fails.
